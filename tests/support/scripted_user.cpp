@@ -69,6 +69,7 @@ static LRESULT CALLBACK WatchActivation(int code, WPARAM wParam, LPARAM lParam)
             char title[512];
             GetWindowTextA(window, title, sizeof title);
             seen.title = title;
+            seen.owner = GetWindow(window, GW_OWNER);
             EnumChildWindows(window, RecordControl, (LPARAM)&seen);
             if (NextAction < Script.size()) {
                 const UserAction &action = Script[NextAction++];

@@ -24,6 +24,7 @@ struct UserAction {
 
 struct SeenWindow {
     std::string title;
+    HWND owner;
     std::vector<std::string> texts;  // "id:text" of each static, edit and button, in order
     std::string Text(int id) const;  // the text of control id, empty when there is none
 };
