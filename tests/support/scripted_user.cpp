@@ -34,6 +34,8 @@ static BOOL CALLBACK RecordControl(HWND control, LPARAM seen)
 
 static void Perform(HWND window, const UserAction &action)
 {
+    if (action.meanwhile)
+        action.meanwhile();
     if (action.editId)
         SetDlgItemTextA(window, action.editId, action.editText.c_str());
     switch (action.press) {

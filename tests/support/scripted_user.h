@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ struct UserAction {
     int editId = 0;           // an edit field to fill before pressing, 0 for none
     std::string editText;
     WORD notification = BN_CLICKED;
+    std::function<void()> meanwhile;  // something the test does while the window is up
 };
 
 struct SeenWindow {
