@@ -10,26 +10,8 @@
 
 #include "config.h"
 #include "installer.h"
+#include "scripted_user.h"
 #include "wine_files.h"
-
-// The server lives in the desktop process, which may answer only some time after start.
-static bool ProgramManagerAnswers()
-{
-    DWORD instance = 0;
-    DdeInitializeA(&instance, ProgramGroupDdeCallback, APPCMD_CLIENTONLY, 0);
-    HSZ service = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
-    bool answered = false;
-    for (int attempt = 0; attempt < 600 && !answered; attempt++) {
-        HCONV conversation = DdeConnect(instance, service, service, NULL);
-        answered = conversation != NULL;
-        if (conversation)
-            DdeDisconnect(conversation);
-        else
-            Sleep(500);
-    }
-    DdeUninitialize(instance);
-    return answered;
-}
 
 static std::string Lowered(std::string text)
 {
@@ -39,8 +21,7 @@ static std::string Lowered(std::string text)
 
 TEST(WineProgramManager, GroupAndViewerItemAreStored)
 {
-    CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL);  // starts the desktop
-    ASSERT_TRUE(ProgramManagerAnswers());
+    ASSERT_TRUE(WaitForProgramManager());
     strcpy(BaseDirectory, "c:\\cvtools");
     strcpy(ViewerSubdirectory, "tabrin");
     NewShell = (GetVersion() & 0xFF) >= 4;

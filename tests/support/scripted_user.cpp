@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ddeml.h>
+
 static HHOOK Hook;
 static std::vector<UserAction> Script;
 static size_t NextAction;
@@ -49,6 +51,8 @@ static void Perform(HWND window, const UserAction &action)
     }
     case PRESS_CLOSE_BOX:
         PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
+    case PRESS_NOTHING:
         break;
     default:
         PostMessageA(window, WM_COMMAND, MAKEWPARAM(action.press, action.notification),
@@ -109,4 +113,29 @@ std::vector<SeenWindow> StopScriptedUser()
     Hook = NULL;
     EXPECT_EQ(NextAction, Script.size()) << "the user was never asked for some actions";
     return Seen;
+}
+
+static HDDEDATA CALLBACK IgnoreTransaction(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR,
+                                           ULONG_PTR)
+{
+    return NULL;
+}
+
+bool WaitForProgramManager()
+{
+    CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL);  // starts the desktop
+    DWORD instance = 0;
+    DdeInitializeA(&instance, IgnoreTransaction, APPCMD_CLIENTONLY, 0);
+    HSZ service = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
+    bool answered = false;
+    for (int attempt = 0; attempt < 600 && !answered; attempt++) {
+        HCONV conversation = DdeConnect(instance, service, service, NULL);
+        answered = conversation != NULL;
+        if (conversation)
+            DdeDisconnect(conversation);
+        else
+            Sleep(500);
+    }
+    DdeUninitialize(instance);
+    return answered;
 }

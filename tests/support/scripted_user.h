@@ -13,7 +13,8 @@
 
 // What the user does with one window. `press` is a command id (IDOK, IDYES, a button of
 // the dialog) sent with `notification` in the high word, or one of the gestures below.
-enum UserGesture { PRESS_ESCAPE = -1, PRESS_ENTER = -2, PRESS_CLOSE_BOX = -3 };
+// PRESS_NOTHING only looks: for the modeless progress window, which activates too.
+enum UserGesture { PRESS_ESCAPE = -1, PRESS_ENTER = -2, PRESS_CLOSE_BOX = -3, PRESS_NOTHING = -4 };
 
 struct UserAction {
     std::string expectTitle;  // the window's title; empty accepts any
@@ -38,5 +39,8 @@ std::vector<SeenWindow> StopScriptedUser();
 
 // The message text of a message box (its static control 65535).
 std::string MessageBoxText(const SeenWindow &window);
+
+// Waits until Wine's Program Manager server, in the desktop process, answers DDE.
+bool WaitForProgramManager();
 
 #endif
