@@ -11,6 +11,12 @@
 
 typedef int(__cdecl *PrintCallback)(void *, int, const char *);
 
+// The control block's fields are 32-bit, addresses included.
+static void *Address(const unsigned char *control, int offset)
+{
+    return (void *)(UINT_PTR) * (const DWORD *)(control + offset);
+}
+
 extern "C" {
 // What the recording library saw at its last call.
 __declspec(dllexport) unsigned char RecordedControlBlock[88];
@@ -35,20 +41,20 @@ __declspec(dllexport) int WINAPI DllProcessZipFiles(unsigned char *control)
     InsideProcessZipFiles = 1;
     ProcessCalls++;
     memcpy(RecordedControlBlock, control, sizeof RecordedControlBlock);
-    char *names = *(char **)(control + 12);
+    char *names = (char *)Address(control, 12);
     memcpy(RecordedNameBlock, names, sizeof RecordedNameBlock);
-    const char *archive = *(const char **)(control + 80);
+    const char *archive = (const char *)Address(control, 80);
     lstrcpynA(RecordedArchivePath, archive, sizeof RecordedArchivePath);
     GetCurrentDirectoryA(sizeof RecordedDirectory, RecordedDirectory);
     RecordedThread = GetCurrentThreadId();
 
     // An archive named for it has the user press Cancel in the progress window while the
     // library is still at work.
-    HWND window = *(HWND *)(control + 20);
+    HWND window = (HWND)Address(control, 20);
     if (strstr(archive, "cancel"))
         PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
 
-    PrintCallback print = *(PrintCallback *)(control + 0);
+    PrintCallback print = (PrintCallback)Address(control, 0);
     static const char output[] = "  inflating: readme.txt\nno NUL after this";
     RecordedPrintResult = print(NULL, (int)sizeof output - 1, output);
     InsideProcessZipFiles = 0;
