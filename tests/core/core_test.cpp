@@ -133,7 +133,7 @@ TEST_F(CoreTest, UnattendedRunCreatesWithoutAskingAndFallsBackToTheDialog)
 TEST_F(CoreTest, MakeDirectoryPathOnRealDrives)
 {
     EXPECT_EQ(MakeDirectoryPath("e:\\a\\b\\c"), 0);
-    EXPECT_EQ(CurrentDirectory(), "E:\\a\\b\\c");
+    EXPECT_EQ(CurrentDirectory(), "e:\\a\\b\\c");
     EXPECT_TRUE(FileExists("e:\\a\\b"));
     EXPECT_EQ(MakeDirectoryPath("e:\\x"), 0);
     EXPECT_EQ(MakeDirectoryPath("q:\\x"), -1);

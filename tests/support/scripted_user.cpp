@@ -95,12 +95,20 @@ static LRESULT CALLBACK WatchActivation(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(Hook, code, wParam, lParam);
 }
 
+// Windows already open when the script starts are not the user's to answer.
+static BOOL CALLBACK NoteOpenWindow(HWND window, LPARAM)
+{
+    Answered.push_back(window);
+    return TRUE;
+}
+
 void ScriptUser(const std::vector<UserAction> &actions)
 {
     Script = actions;
     NextAction = 0;
     Seen.clear();
     Answered.clear();
+    EnumThreadWindows(GetCurrentThreadId(), NoteOpenWindow, 0);
     if (!Hook)
         Hook = SetWindowsHookExA(WH_CBT, WatchActivation, NULL, GetCurrentThreadId());
     ASSERT_NE(Hook, nullptr);
