@@ -5,6 +5,13 @@
 
 #include <windows.h>
 
+// The two zero-filled blocks handed to the library while it is loaded: the archive path
+// and its directory (1641 bytes), and the 88-byte control block of 32-bit fields.
+extern char *ExtractorNameBlock;
+extern DWORD *ExtractorControlBlock;
+// The longest archive path the name block takes.
+enum { EXTRACTOR_MAX_ARCHIVE_PATH = 127 };
+
 // Loads the library and its two blocks; 0, or -1 with nothing left loaded.
 int LoadExtractor(const char *libraryPath, HINSTANCE instance, HWND window, DWORD reserved);
 // Extracts one archive into the current directory; the library's result.

@@ -1,0 +1,121 @@
+// The dialog layer on the real templates, played by the scripted user.
+#include <gtest/gtest.h>
+
+#include "dialogs.h"
+#include "installer.h"
+#include "resource.h"
+#include "scripted_user.h"
+
+class DialogsTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        InstanceHandle = GetModuleHandleA(NULL);
+        UnattendedMode = 0;
+        ErrorText[0] = '\0';
+    }
+};
+
+TEST_F(DialogsTest, MessageBoxCarriesCaptionTextAndAnswer)
+{
+    ScriptUser({{"Tabrin Install", IDYES}});
+    int answer = InstallMessageBox("Line one\r\nline two", MB_YESNO);
+    auto seen = StopScriptedUser();
+    EXPECT_EQ(answer, IDYES);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(MessageBoxText(seen[0]), "Line one\r\nline two");
+}
+
+TEST_F(DialogsTest, GeneralDialogEndsWithTheButtonOrGesture)
+{
+    struct Case {
+        const char *name;
+        UserAction action;
+        int expected;
+    } cases[] = {
+        {"OK", {"Tabrin Install - Config", IDOK}, IDOK},
+        {"Cancel button", {"Tabrin Install - Config", IDCANCEL}, IDCANCEL},
+        {"Escape", {"Tabrin Install - Config", PRESS_ESCAPE}, IDCANCEL},
+        {"close box", {"Tabrin Install - Config", PRESS_CLOSE_BOX}, IDCANCEL},
+        {"Enter", {"Tabrin Install - Config", PRESS_ENTER}, IDOK},
+        {"OK with notification bits", {"Tabrin Install - Config", IDOK, 0, "", 0x1234}, IDOK},
+    };
+    for (const auto &c : cases) {
+        ScriptUser({c.action});
+        EXPECT_EQ(RunModalDialog(IDD_CONFIG, GeneralDlgProc), c.expected) << c.name;
+        StopScriptedUser();
+    }
+}
+
+TEST_F(DialogsTest, InputDialogExchangesTheEditField)
+{
+    strcpy(DialogText, "c:\\cvtools");
+    ScriptUser({{"Tabrin Install - Directory", IDOK, IDC_EDIT_TEXT, "d:\\apps"}});
+    EXPECT_EQ(RunModalDialog(IDD_DIRECTORY, InputDlgProc), IDOK);
+    auto seen = StopScriptedUser();
+    EXPECT_STREQ(DialogText, "d:\\apps");
+
+    // The field shows what the caller left; Cancel keeps it whatever was typed.
+    ASSERT_EQ(seen.size(), 1u);
+    strcpy(DialogText, "a:\\tabrin.zip");
+    ScriptUser({{"Tabrin Install - Missing ZIP file", IDCANCEL, IDC_EDIT_TEXT, "typed"}});
+    EXPECT_EQ(RunModalDialog(IDD_MISSING_ZIP, InputDlgProc), IDCANCEL);
+    seen = StopScriptedUser();
+    EXPECT_EQ(seen[0].Text(IDC_EDIT_TEXT), "a:\\tabrin.zip");
+    EXPECT_STREQ(DialogText, "a:\\tabrin.zip");
+
+    // An empty field empties the text; a long one keeps at most 255 characters.
+    ScriptUser({{"", IDOK, IDC_EDIT_TEXT, ""}});
+    RunModalDialog(IDD_MISSING_ZIP, InputDlgProc);
+    StopScriptedUser();
+    EXPECT_STREQ(DialogText, "");
+    std::string longText(300, 'x');
+    ScriptUser({{"", IDOK, IDC_EDIT_TEXT, longText}});
+    RunModalDialog(IDD_MISSING_ZIP, InputDlgProc);
+    StopScriptedUser();
+    EXPECT_EQ(std::string(DialogText), longText.substr(0, 255));
+}
+
+TEST_F(DialogsTest, EditNotificationsDoNotEndTheDialog)
+{
+    DialogText[0] = '\0';
+    ScriptUser({});
+    HWND dialog = CreateDialogParamA(InstanceHandle, MAKEINTRESOURCEA(IDD_MISSING_ZIP), NULL,
+                                     InputDlgProc, 0);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_EDIT_TEXT, EN_CHANGE), 0), 0);
+    EXPECT_TRUE(IsWindow(dialog));
+    DestroyWindow(dialog);
+    StopScriptedUser();
+}
+
+TEST_F(DialogsTest, IntroDialogsCancelEndTheRunWithEmptyReason)
+{
+    strcpy(ErrorText, "stale");
+    ScriptUser({{"Tabrin Install - Introduction", IDOK}, {"Tabrin Install - Copyright", IDCANCEL}});
+    EXPECT_EQ(ShowIntroDialogs(), 1);
+    StopScriptedUser();
+    EXPECT_STREQ(ErrorText, "");
+
+    ScriptUser({{"Tabrin Install - Introduction", IDOK}, {"Tabrin Install - Copyright", IDOK}});
+    EXPECT_EQ(ShowIntroDialogs(), 0);
+    StopScriptedUser();
+
+    UnattendedMode = 1;
+    ScriptUser({});
+    EXPECT_EQ(ShowIntroDialogs(), 0);
+    EXPECT_TRUE(StopScriptedUser().empty());
+}
+
+TEST_F(DialogsTest, ModelessDialogClosesOnOkCancelAndCloseBox)
+{
+    for (UINT message : {(UINT)WM_CLOSE, (UINT)WM_COMMAND}) {
+        for (int command : {IDOK, IDCANCEL}) {
+            HWND dialog = CreateDialogParamA(InstanceHandle, MAKEINTRESOURCEA(IDD_CONFIG), NULL,
+                                             ModelessDlgProc, 0);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(SendMessageA(dialog, message, MAKEWPARAM(command, 0x55), 0), 1);
+            EXPECT_FALSE(IsWindow(dialog));
+        }
+    }
+}

@@ -1,0 +1,109 @@
+// The scripted user: a CBT hook on the test thread that answers dialogs and message boxes.
+#include "scripted_user.h"
+
+#include <gtest/gtest.h>
+
+static HHOOK Hook;
+static std::vector<UserAction> Script;
+static size_t NextAction;
+static std::vector<SeenWindow> Seen;
+static std::vector<HWND> Answered;  // a window activates again when a box above it closes
+
+std::string SeenWindow::Text(int id) const
+{
+    std::string prefix = std::to_string(id) + ":";
+    for (const auto &text : texts)
+        if (text.compare(0, prefix.size(), prefix) == 0)
+            return text.substr(prefix.size());
+    return "";
+}
+
+std::string MessageBoxText(const SeenWindow &window)
+{
+    return window.Text(65535);
+}
+
+static BOOL CALLBACK RecordControl(HWND control, LPARAM seen)
+{
+    char text[2048];
+    GetWindowTextA(control, text, sizeof text);
+    int id = GetDlgCtrlID(control) & 0xFFFF;
+    ((SeenWindow *)seen)->texts.push_back(std::to_string(id) + ":" + text);
+    return TRUE;
+}
+
+static void Perform(HWND window, const UserAction &action)
+{
+    if (action.editId)
+        SetDlgItemTextA(window, action.editId, action.editText.c_str());
+    switch (action.press) {
+    case PRESS_ESCAPE:
+    case PRESS_ENTER: {
+        WPARAM key = action.press == PRESS_ESCAPE ? VK_ESCAPE : VK_RETURN;
+        HWND target = GetFocus() ? GetFocus() : window;
+        PostMessageA(target, WM_KEYDOWN, key, 1);
+        PostMessageA(target, WM_KEYUP, key, 0xC0000001);
+        break;
+    }
+    case PRESS_CLOSE_BOX:
+        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
+    default:
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(action.press, action.notification),
+                     (LPARAM)GetDlgItem(window, action.press));
+    }
+}
+
+static LRESULT CALLBACK WatchActivation(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_ACTIVATE) {
+        HWND window = (HWND)wParam;
+        char className[64] = "";
+        GetClassNameA(window, className, sizeof className);
+        bool known = false;
+        for (HWND answered : Answered)
+            known |= answered == window;
+        if (!known && strcmp(className, "#32770") == 0) {
+            Answered.push_back(window);
+            SeenWindow seen;
+            char title[512];
+            GetWindowTextA(window, title, sizeof title);
+            seen.title = title;
+            EnumChildWindows(window, RecordControl, (LPARAM)&seen);
+            if (NextAction < Script.size()) {
+                const UserAction &action = Script[NextAction++];
+                if (!action.expectTitle.empty()) {
+                    EXPECT_EQ(action.expectTitle, seen.title);
+                }
+                Perform(window, action);
+            } else {
+                ADD_FAILURE() << "unexpected window \"" << seen.title << "\": "
+                              << MessageBoxText(seen);
+                PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+                PostMessageA(window, WM_COMMAND, IDNO, 0);
+            }
+            Seen.push_back(seen);
+        }
+    }
+    return CallNextHookEx(Hook, code, wParam, lParam);
+}
+
+void ScriptUser(const std::vector<UserAction> &actions)
+{
+    Script = actions;
+    NextAction = 0;
+    Seen.clear();
+    Answered.clear();
+    if (!Hook)
+        Hook = SetWindowsHookExA(WH_CBT, WatchActivation, NULL, GetCurrentThreadId());
+    ASSERT_NE(Hook, nullptr);
+}
+
+std::vector<SeenWindow> StopScriptedUser()
+{
+    if (Hook)
+        UnhookWindowsHookEx(Hook);
+    Hook = NULL;
+    EXPECT_EQ(NextAction, Script.size()) << "the user was never asked for some actions";
+    return Seen;
+}
