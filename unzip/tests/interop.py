@@ -76,9 +76,11 @@ for name, make in archives.items():
     subprocess.run(["bsdtar", "-xf", archive, "-C", reference], check=True)
     expected = tree_manifest(reference)
     output = os.path.join(work, name + ".out")
+    # The work directory is drive D: of the Wine prefix; the tree is extracted on C:.
+    environment = dict(os.environ, WINE_RUN_DRIVES="d=" + os.path.abspath(work))
     with open(output, "wb") as out, open(output + ".err", "wb") as err:
-        code = subprocess.run([wine_run, driver, archive, "C:\\interop\\" + name[:-4]],
-                              stdout=out, stderr=err).returncode
+        code = subprocess.run([wine_run, driver, "D:\\" + name, "C:\\interop\\" + name[:-4]],
+                              stdout=out, stderr=err, env=environment).returncode
     with open(output, "rb") as f:
         lines = f.read().decode("latin-1").replace("\r", "").splitlines()
     got = sorted(line for line in lines if line[:2] in ("D ", "F "))

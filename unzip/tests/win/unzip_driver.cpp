@@ -15,14 +15,6 @@
 
 namespace {
 
-// Linux paths reach the program through Wine's \\?\unix\ prefix.
-std::string WindowsPath(const char *path) {
-  std::string p = path;
-  if (!p.empty() && p[0] == '/') p = "\\\\?\\unix" + p;
-  std::replace(p.begin(), p.end(), '/', '\\');
-  return p;
-}
-
 void Manifest(const std::string &dir, const std::string &prefix, std::vector<std::string> *out) {
   WIN32_FIND_DATAA data;
   HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
@@ -64,7 +56,7 @@ int main(int argc, char **argv) {
     fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
-  std::string archive = WindowsPath(argv[1]), destination = argv[2];
+  std::string archive = argv[1], destination = argv[2];
   CreateDirectoryA(destination.c_str(), nullptr);
   if (!SetCurrentDirectoryA(destination.c_str())) {
     fprintf(stderr, "cannot enter %s\n", destination.c_str());
