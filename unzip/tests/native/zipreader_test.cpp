@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -410,6 +413,80 @@ TEST(ZipExtract, DirectoryThatCannotBeMadeFailsItsEntries) {
   EXPECT_EQ(ZIP_ENTRY_FAILED, Extract(zip, &sink));
   EXPECT_EQ("b", sink.files["free/b"]);
   EXPECT_NE(std::string::npos, AllText(sink).find("locked/a: refused by the test sink"));
+}
+
+}  // namespace
+
+namespace {
+
+// An archive of one stored entry of 2.5 GB of zeros, produced on demand: sizes and offsets
+// beyond 2^31 must not be treated as negative anywhere.
+struct HugeSource {
+  std::string head, tail;  // local header + name; central directory + end record
+  uint64_t dataSize;
+};
+
+TEST(ZipExtract, EntriesBeyondTwoGigabytesStreamThrough) {
+  HugeSource huge;
+  huge.dataSize = 2500ull * 1024 * 1024;
+  std::vector<char> zeros(1 << 20, 0);
+  uLong crc = crc32(0, Z_NULL, 0);
+  for (uint64_t done = 0; done < huge.dataSize; done += zeros.size())
+    crc = crc32(crc, (const Bytef *)zeros.data(), (uInt)zeros.size());
+  TestLayout layout;
+  std::string small = MakeZip({{"huge.bin", "", 0}}, &layout);
+  huge.head = small.substr(0, layout.data[0]);
+  huge.tail = small.substr(layout.centralStart);
+  for (size_t at : {(size_t)14, (size_t)18, (size_t)22}) Put32(huge.head, at, (uint32_t)huge.dataSize);
+  Put32(huge.head, 14, (uint32_t)crc);
+  size_t central = 0, end = layout.end - layout.centralStart;
+  Put32(huge.tail, central + 16, (uint32_t)crc);
+  Put32(huge.tail, central + 20, (uint32_t)huge.dataSize);
+  Put32(huge.tail, central + 24, (uint32_t)huge.dataSize);
+  Put32(huge.tail, end + 16, (uint32_t)(huge.head.size() + huge.dataSize));
+
+  ZipSource source;
+  source.context = &huge;
+  source.size = huge.head.size() + huge.dataSize + huge.tail.size();
+  source.read = [](void *c, uint64_t offset, void *buffer, uint32_t count) {
+    const HugeSource *h = (const HugeSource *)c;
+    char *out = (char *)buffer;
+    for (uint32_t i = 0; i < count;) {
+      uint64_t at = offset + i;
+      if (at < h->head.size()) {
+        out[i++] = h->head[at];
+      } else if (at < h->head.size() + h->dataSize) {
+        uint64_t run = std::min<uint64_t>(h->head.size() + h->dataSize - at, count - i);
+        memset(out + i, 0, run);
+        i += (uint32_t)run;
+      } else if (at - h->head.size() - h->dataSize < h->tail.size()) {
+        out[i++] = h->tail[at - h->head.size() - h->dataSize];
+      } else {
+        return 1;
+      }
+    }
+    return 0;
+  };
+  struct Counter {
+    uint64_t bytes = 0;
+    int committed = 0;
+  } counter;
+  ZipSink sink = SinkFor(nullptr);
+  sink.context = &counter;
+  sink.print = [](void *, const char *, int) {};
+  sink.openFile = [](void *, const ZipEntryInfo *) { return 0; };
+  sink.writeFile = [](void *c, const void *, uint32_t count) {
+    ((Counter *)c)->bytes += count;
+    return 0;
+  };
+  sink.commitFile = [](void *c, const ZipEntryInfo *) {
+    ++((Counter *)c)->committed;
+    return 0;
+  };
+  ZipOptions options = Defaults();
+  EXPECT_EQ(ZIP_OK, ZipExtract(&source, &sink, &options));
+  EXPECT_EQ(huge.dataSize, counter.bytes);
+  EXPECT_EQ(1, counter.committed);
 }
 
 }  // namespace
