@@ -1,0 +1,74 @@
+// libFuzzer target: any bytes given to the reader end cleanly, and accepted names stay safe.
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "zipreader.h"
+
+namespace {
+
+struct Input {
+  const uint8_t *data;
+  size_t size;
+};
+
+int open_ = 0, closed = 0;
+uint64_t written = 0;
+
+int Read(void *c, uint64_t offset, void *buffer, uint32_t count) {
+  const Input *in = (const Input *)c;
+  if (offset > in->size || count > in->size - offset) return 1;
+  memcpy(buffer, in->data + offset, count);
+  return 0;
+}
+
+void Print(void *, const char *line, int length) {
+  if (length <= 0 || length >= 600 || line[length - 1] != '\n' || memchr(line, '\n', length - 1))
+    abort();
+}
+
+// Every name that reaches the sink must be relative and free of "..", ':' and backslashes.
+void CheckPath(const char *path) {
+  if (path[0] == '/' || strchr(path, ':') || strchr(path, '\\')) abort();
+  for (const char *p = path; (p = strstr(p, "..")) != nullptr; ++p)
+    if ((p == path || p[-1] == '/') && (p[2] == '\0' || p[2] == '/')) abort();
+}
+
+int MakeDirectory(void *, const char *path) {
+  CheckPath(path);
+  return 0;
+}
+int Exists(void *, const char *) { return 0; }
+int Open(void *, const ZipEntryInfo *e) {
+  CheckPath(e->name);
+  if (open_ != closed) abort();
+  ++open_;
+  written = 0;
+  return 0;
+}
+int Write(void *, const void *, uint32_t count) {
+  written += count;
+  return 0;
+}
+int Commit(void *, const ZipEntryInfo *e) {
+  if (written != e->size) abort();
+  ++closed;
+  return 0;
+}
+void Abort(void *) { ++closed; }
+const char *LastError(void *) { return "fuzz sink"; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  Input in = {data, size};
+  ZipSource source = {&in, size, Read};
+  ZipSink sink = {nullptr, Print, MakeDirectory, Exists, Open, Write, Commit, Abort, LastError};
+  ZipOptions options;
+  memset(&options, 0, sizeof options);
+  options.overwrite = 1;
+  open_ = closed = 0;
+  ZipExtract(&source, &sink, &options);
+  if (open_ != closed) abort();
+  return 0;
+}

@@ -1,0 +1,75 @@
+// Platform-free ZIP reader: checks an archive and streams its entries to a sink.
+#ifndef ZIPREADER_H
+#define ZIPREADER_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// Results of ZipExtract (also the results of DllProcessZipFiles). 1 and -1 are avoided on
+// purpose: the installer gives those its own meanings (disk prompt cancelled, unzip cancelled).
+enum {
+  ZIP_OK = 0,
+  ZIP_ENTRY_FAILED = 2,  // some entries could not be extracted; the others were
+  ZIP_REFUSED = 3,       // archive unreadable, damaged or unsafe: nothing was written
+  ZIP_BAD_CALL = 4       // no archive named (platform layer)
+};
+
+// The longest entry name accepted, in bytes: a Windows path must stay below 260 characters.
+enum { ZIP_MAX_NAME = 259 };
+
+// Random access to the archive bytes.
+struct ZipSource {
+  void *context;
+  uint64_t size;
+  // Reads exactly count bytes at offset into buffer; returns 0 on success.
+  int (*read)(void *context, uint64_t offset, void *buffer, uint32_t count);
+};
+
+// What the reader knows about one entry when it hands it to the sink.
+struct ZipEntryInfo {
+  const char *name;    // safe relative path, components separated by '/', no trailing '/'
+  uint32_t size;       // uncompressed size
+  uint16_t dosDate;    // modification date and time in MS-DOS form (local time)
+  uint16_t dosTime;
+};
+
+// Where the output goes. Every function returning int returns 0 on success; after a failure,
+// lastError gives a short reason.
+struct ZipSink {
+  void *context;
+  // One line of output, ending with '\n', at most a few hundred bytes.
+  void (*print)(void *context, const char *line, int length);
+  // Creates one directory level; an existing directory is success.
+  int (*makeDirectory)(void *context, const char *path);
+  // 1 when something already exists under that name.
+  int (*exists)(void *context, const char *path);
+  // Output file for an entry: written under a temporary name, put in place by commitFile
+  // (with its time) or removed by abortFile.
+  int (*openFile)(void *context, const ZipEntryInfo *entry);
+  int (*writeFile)(void *context, const void *data, uint32_t count);
+  int (*commitFile)(void *context, const ZipEntryInfo *entry);
+  void (*abortFile)(void *context);
+  const char *(*lastError)(void *context);
+};
+
+struct ZipOptions {
+  int overwrite;               // 1: replace existing files; 0: keep them and skip the entry
+  int quiet;                   // 1: only failures and the closing line
+  int junkPaths;               // 1: drop directory parts, every file into the current directory
+  int listOnly;                // 1: list the entries, write nothing
+  int selectCount;             // entries to extract by name; 0 means every entry
+  const char *const *selectNames;
+};
+
+// Checks the whole archive first (structure, names, methods, sizes); when that fails nothing
+// is written. Then extracts entry by entry; an entry whose data turn out damaged is reported
+// and skipped, the others are still extracted. Returns one of the ZIP_ results.
+int ZipExtract(const ZipSource *source, const ZipSink *sink, const ZipOptions *options);
+
+// Turns a stored entry name into a safe relative path with '/' separators. Returns 0 and
+// fills out (and isDirectory) when the name is acceptable, else non-zero with *reason set.
+// A name that reduces to nothing (such as "./") gives an empty out.
+int ZipCheckName(const char *raw, size_t length, char *out, size_t outSize, int *isDirectory,
+                 const char **reason);
+
+#endif

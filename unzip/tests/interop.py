@@ -1,0 +1,96 @@
+#!/usr/bin/python3
+"""Archives made by Python's zipfile, bsdtar and 7-Zip must extract through wizunz32.dll to
+the same tree, byte for byte, as bsdtar -xf gives.
+
+usage: interop.py WINE-RUN unzip_driver.exe WORKDIR
+"""
+import os
+import random
+import shutil
+import subprocess
+import sys
+import zipfile
+import zlib
+
+wine_run, driver, work = sys.argv[1], sys.argv[2], sys.argv[3]
+shutil.rmtree(work, ignore_errors=True)
+source = os.path.join(work, "source")
+rng = random.Random(1)
+
+
+def put(path, data):
+    full = os.path.join(source, path)
+    os.makedirs(os.path.dirname(full), exist_ok=True)
+    with open(full, "wb") as f:
+        f.write(data)
+
+
+put("cv4.03/cv_init.ps", b"%!PS sample init\n" * 300)
+put("cv4.03/fonts/a.pfb", bytes(rng.getrandbits(8) for _ in range(200000)))
+put("cv4.03/fonts/b.afm", b"StartFontMetrics 4.1\n" * 5000)
+put("cv4.03/README", b"")
+put("tabrin/read me.txt", b"words and more words\r\n" * 100)
+put("tabrin/big.bin", b"abc" * 400000 + bytes(rng.getrandbits(8) for _ in range(70000)))
+os.makedirs(os.path.join(source, "tabrin/empty"))
+tops = ["cv4.03", "tabrin"]
+
+
+def tree_manifest(root):
+    lines = []
+    for directory, dirs, files in os.walk(root):
+        rel = os.path.relpath(directory, root).replace(os.sep, "/")
+        prefix = "" if rel == "." else rel + "/"
+        for d in dirs:
+            lines.append("D %s%s/" % (prefix, d))
+        for name in files:
+            with open(os.path.join(directory, name), "rb") as f:
+                data = f.read()
+            lines.append("F %s%s %d %08x" % (prefix, name, len(data), zlib.crc32(data)))
+    return sorted(lines)
+
+
+def python_zip(path, method):
+    with zipfile.ZipFile(path, "w", method) as z:
+        for directory, dirs, files in sorted(os.walk(source)):
+            for name in sorted(dirs) + sorted(files):
+                full = os.path.join(directory, name)
+                z.write(full, os.path.relpath(full, source))
+
+
+archives = {
+    "python-stored.zip": lambda p: python_zip(p, zipfile.ZIP_STORED),
+    "python-deflated.zip": lambda p: python_zip(p, zipfile.ZIP_DEFLATED),
+    "bsdtar.zip": lambda p: subprocess.run(
+        ["bsdtar", "--format", "zip", "-cf", p, "-C", source] + tops, check=True),
+    "7zip.zip": lambda p: subprocess.run(
+        ["7z", "a", "-tzip", "-bd", p] + tops, cwd=source, check=True,
+        stdout=subprocess.DEVNULL),
+}
+
+failures = 0
+for name, make in archives.items():
+    archive = os.path.join(work, name)
+    make(archive)
+    reference = os.path.join(work, "ref-" + name)
+    os.makedirs(reference)
+    subprocess.run(["bsdtar", "-xf", archive, "-C", reference], check=True)
+    expected = tree_manifest(reference)
+    output = os.path.join(work, name + ".out")
+    # The work directory is drive D: of the Wine prefix; the tree is extracted on C:.
+    environment = dict(os.environ, WINE_RUN_DRIVES="d=" + os.path.abspath(work))
+    with open(output, "wb") as out, open(output + ".err", "wb") as err:
+        code = subprocess.run([wine_run, driver, "D:\\" + name, "C:\\interop\\" + name[:-4]],
+                              stdout=out, stderr=err, env=environment).returncode
+    with open(output, "rb") as f:
+        lines = f.read().decode("latin-1").replace("\r", "").splitlines()
+    got = sorted(line for line in lines if line[:2] in ("D ", "F "))
+    if code != 0 or "result 0" not in lines or got != expected:
+        failures += 1
+        print("%s: differs (exit %d)" % (name, code))
+        for line in sorted(set(expected) ^ set(got))[:20]:
+            print("  %s %s" % ("missing" if line in expected else "extra  ", line))
+        with open(output + ".err", "rb") as f:
+            sys.stdout.write(f.read().decode("latin-1")[-2000:])
+    else:
+        print("%s: %d entries identical" % (name, len(got)))
+sys.exit(1 if failures else 0)

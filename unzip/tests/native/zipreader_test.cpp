@@ -1,0 +1,492 @@
+// Tests of the platform-free ZIP reader against archives built in memory.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "zipreader.h"
+#include "zipwriter.h"
+
+namespace {
+
+// A sink that keeps the "file system" in memory and records every line of output.
+struct MemorySink {
+  std::map<std::string, std::string> files;
+  std::map<std::string, uint32_t> times;
+  std::set<std::string> directories;
+  std::vector<std::string> lines;
+  std::string pending;
+  bool open = false;
+  int opened = 0, committed = 0, aborted = 0;
+  std::string failDirectory;  // makeDirectory fails for this path, as a full disk would
+};
+
+MemorySink *Of(void *c) { return (MemorySink *)c; }
+
+ZipSink SinkFor(MemorySink *m) {
+  ZipSink s;
+  s.context = m;
+  s.print = [](void *c, const char *line, int length) {
+    Of(c)->lines.push_back(std::string(line, length));
+  };
+  s.makeDirectory = [](void *c, const char *path) {
+    if (Of(c)->failDirectory == path || Of(c)->files.count(path)) return 1;
+    Of(c)->directories.insert(path);
+    return 0;
+  };
+  s.exists = [](void *c, const char *path) {
+    return (int)(Of(c)->files.count(path) + Of(c)->directories.count(path));
+  };
+  s.openFile = [](void *c, const ZipEntryInfo *) {
+    Of(c)->open = true;
+    Of(c)->pending.clear();
+    ++Of(c)->opened;
+    return 0;
+  };
+  s.writeFile = [](void *c, const void *data, uint32_t count) {
+    Of(c)->pending.append((const char *)data, count);
+    return 0;
+  };
+  s.commitFile = [](void *c, const ZipEntryInfo *e) {
+    Of(c)->files[e->name] = Of(c)->pending;
+    Of(c)->times[e->name] = ((uint32_t)e->dosDate << 16) | e->dosTime;
+    Of(c)->open = false;
+    ++Of(c)->committed;
+    return 0;
+  };
+  s.abortFile = [](void *c) {
+    Of(c)->open = false;
+    ++Of(c)->aborted;
+  };
+  s.lastError = [](void *) { return "refused by the test sink"; };
+  return s;
+}
+
+struct MemorySource {
+  std::string bytes;
+};
+
+ZipSource SourceFor(MemorySource *m) {
+  ZipSource s;
+  s.context = m;
+  s.size = m->bytes.size();
+  s.read = [](void *c, uint64_t offset, void *buffer, uint32_t count) {
+    const std::string &b = ((MemorySource *)c)->bytes;
+    if (offset + count > b.size()) return 1;
+    memcpy(buffer, b.data() + offset, count);
+    return 0;
+  };
+  return s;
+}
+
+ZipOptions Defaults() {
+  ZipOptions o;
+  memset(&o, 0, sizeof o);
+  o.overwrite = 1;
+  return o;
+}
+
+int Extract(const std::string &zip, MemorySink *sink, ZipOptions options = Defaults()) {
+  MemorySource source{zip};
+  ZipSource s = SourceFor(&source);
+  ZipSink k = SinkFor(sink);
+  int result = ZipExtract(&s, &k, &options);
+  // Whatever happened, no output file may be left open.
+  EXPECT_EQ(sink->opened, sink->committed + sink->aborted);
+  EXPECT_FALSE(sink->open);
+  for (const std::string &line : sink->lines) {
+    EXPECT_FALSE(line.empty());
+    EXPECT_EQ('\n', line.back());
+    EXPECT_EQ(line.find('\n'), line.size() - 1) << line;
+    EXPECT_LT(line.size() * 2, 1024u) << line;
+  }
+  return result;
+}
+
+std::string AllText(const MemorySink &sink) {
+  std::string text;
+  for (const std::string &line : sink.lines) text += line;
+  return text;
+}
+
+TEST(ZipCheckName, AcceptsAndNormalisesOrRefuses) {
+  struct Case {
+    const char *raw;
+    const char *expected;  // nullptr: refused
+    int isDirectory;
+  } cases[] = {
+      {"a.txt", "a.txt", 0},
+      {"cv4.03/fonts/a.pfb", "cv4.03/fonts/a.pfb", 0},
+      {"cv4.03/", "cv4.03", 1},
+      {"dir\\sub\\b.txt", "dir/sub/b.txt", 0},
+      {"./a/./b", "a/b", 0},
+      {"./", "", 1},
+      {"COM10", "COM10", 0},
+      {"console.txt", "console.txt", 0},
+      {"a.b.c", "a.b.c", 0},
+      {"/etc/passwd", nullptr, 0},
+      {"\\\\server\\share\\x", nullptr, 0},
+      {"C:/x", nullptr, 0},
+      {"c:x", nullptr, 0},
+      {"a/file:stream", nullptr, 0},
+      {"../x", nullptr, 0},
+      {"a/../../x", nullptr, 0},
+      {"a\\..\\x", nullptr, 0},
+      {"a/..", nullptr, 0},
+      {"CON", nullptr, 0},
+      {"con.txt", nullptr, 0},
+      {"a/Com1.log", nullptr, 0},
+      {"LPT9", nullptr, 0},
+      {"nul/x", nullptr, 0},
+      {"aux.tar.gz", nullptr, 0},
+      {"CON .txt", nullptr, 0},
+      {"conout$", nullptr, 0},
+      {"a./b", nullptr, 0},
+      {"a /b", nullptr, 0},
+      {"b.", nullptr, 0},
+      {"...", nullptr, 0},
+      {"x\ty", nullptr, 0},
+      {"x\ny", nullptr, 0},
+      {"a//b", nullptr, 0},
+      {"a*b", nullptr, 0},
+      {"a?b", nullptr, 0},
+      {"", nullptr, 0},
+  };
+  for (const Case &c : cases) {
+    char out[ZIP_MAX_NAME + 1];
+    int isDirectory = -1;
+    const char *reason = nullptr;
+    int failed = ZipCheckName(c.raw, strlen(c.raw), out, sizeof out, &isDirectory, &reason);
+    if (c.expected == nullptr) {
+      EXPECT_NE(0, failed) << c.raw;
+      EXPECT_NE(nullptr, reason) << c.raw;
+    } else {
+      EXPECT_EQ(0, failed) << c.raw << ": " << (reason ? reason : "");
+      EXPECT_STREQ(c.expected, out) << c.raw;
+      EXPECT_EQ(c.isDirectory, isDirectory) << c.raw;
+    }
+  }
+  std::string longest(ZIP_MAX_NAME, 'x'), tooLong(ZIP_MAX_NAME + 1, 'x');
+  char out[ZIP_MAX_NAME + 1];
+  int isDirectory;
+  const char *reason;
+  EXPECT_EQ(0, ZipCheckName(longest.data(), longest.size(), out, sizeof out, &isDirectory, &reason));
+  EXPECT_NE(0, ZipCheckName(tooLong.data(), tooLong.size(), out, sizeof out, &isDirectory, &reason));
+}
+
+TEST(ZipExtract, ExtractsStoredDeflatedNestedAndDescribedEntries) {
+  std::string big = RandomBytes(300000, 7) + std::string(2000000, 'z') + RandomBytes(5000, 9);
+  TestEntry d{"cv4.03/", "", 0};
+  TestEntry a{"cv4.03/fonts/a.pfb", "font data font data font data", 8};
+  TestEntry b{"cv4.03/README", "read me\r\n", 0};
+  TestEntry c{"big.bin", big, 8};
+  c.descriptor = true;
+  TestEntry e{"empty", "", 0};
+  MemorySink sink;
+  ASSERT_EQ(ZIP_OK, Extract(MakeZip({d, a, b, c, e}, nullptr, "archive comment"), &sink));
+  EXPECT_EQ(a.data, sink.files["cv4.03/fonts/a.pfb"]);
+  EXPECT_EQ(b.data, sink.files["cv4.03/README"]);
+  EXPECT_TRUE(sink.files["big.bin"] == big);
+  EXPECT_EQ("", sink.files["empty"]);
+  EXPECT_EQ(4u, sink.files.size());
+  EXPECT_EQ((std::set<std::string>{"cv4.03", "cv4.03/fonts"}), sink.directories);
+  EXPECT_EQ(((uint32_t)a.dosDate << 16) | a.dosTime, sink.times["cv4.03/README"]);
+  ASSERT_EQ(6u, sink.lines.size());
+  EXPECT_EQ("   creating: cv4.03/\n", sink.lines[0]);
+  EXPECT_EQ("  inflating: cv4.03/fonts/a.pfb\n", sink.lines[1]);
+  EXPECT_EQ(" extracting: cv4.03/README\n", sink.lines[2]);
+  EXPECT_EQ("  4 files and 1 directories extracted\n", sink.lines[5]);
+}
+
+TEST(ZipExtract, FindsTheEndRecordBehindACommentThatLooksLikeOne) {
+  std::string comment = "PK\x05\x06 fake end record " + std::string(1000, 'c');
+  MemorySink sink;
+  EXPECT_EQ(ZIP_OK, Extract(MakeZip({{"x", "data", 8}}, nullptr, comment), &sink));
+  EXPECT_EQ("data", sink.files["x"]);
+}
+
+// Archive-level damage and refused entries: nothing is written at all.
+TEST(ZipExtract, RefusesHostileArchivesWithoutWritingAnything) {
+  typedef std::function<void(std::string &, const TestLayout &)> Damage;
+  struct Case {
+    const char *what;
+    std::vector<TestEntry> entries;
+    Damage damage;
+    const char *message;
+  } cases[] = {
+      {"encrypted", {{"ok", "x", 0}, {"secret", "y", 0, false, 1}}, nullptr, "secret: encrypted"},
+      {"unknown method", {{"ok", "x", 0}, {"m", "y", 12}}, nullptr, "m: compression method 12"},
+      {"unsafe name", {{"ok", "x", 0}, {"../evil", "y", 0}}, nullptr, "../evil: parent directory"},
+      {"device name", {{"ok", "x", 0}, {"sub/con.txt", "y", 0}}, nullptr, "reserved device"},
+      {"control character", {{"a\x01\nb", "y", 0}}, nullptr, "a??b: control character"},
+      {"multi-disk", {{"ok", "x", 8}},
+       [](std::string &z, const TestLayout &l) { Put16(z, l.end + 4, 1); }, "multi-disk"},
+      {"ZIP64 sizes", {{"ok", "x", 8}},
+       [](std::string &z, const TestLayout &l) { Put32(z, l.central[0] + 24, 0xffffffff); },
+       "ZIP64"},
+      {"ZIP64 end", {{"ok", "x", 8}},
+       [](std::string &z, const TestLayout &l) { Put32(z, l.end + 16, 0xffffffff); }, "ZIP64"},
+      {"central directory past the end", {{"ok", "x", 8}},
+       [](std::string &z, const TestLayout &l) { Put32(z, l.end + 16, (uint32_t)l.end + 5); },
+       "central directory points past"},
+      {"entry count too high", {{"ok", "x", 8}},
+       [](std::string &z, const TestLayout &l) {
+         Put16(z, l.end + 8, 2);
+         Put16(z, l.end + 10, 2);
+       },
+       "central directory damaged"},
+      {"data past the directory", {{"ok", "xyz", 0}},
+       [](std::string &z, const TestLayout &l) {
+         Put32(z, l.central[0] + 20, 1000);
+         Put32(z, l.central[0] + 24, 1000);
+       },
+       "run past the end"},
+      {"local header elsewhere", {{"ok", "xyz", 0}},
+       [](std::string &z, const TestLayout &l) { Put32(z, l.central[0] + 42, 3); },
+       "local header missing"},
+      {"overlapping entries", {{"dup", std::string(5000, 'a'), 8}, {"dup", "b", 8}},
+       [](std::string &z, const TestLayout &l) {
+         memcpy(&z[l.central[1] + 16], &z[l.central[0] + 16], 12);  // CRC and sizes
+         Put32(z, l.central[1] + 42, (uint32_t)l.local[0]);
+       },
+       "entries overlap"},
+      {"not a zip", {}, [](std::string &z, const TestLayout &) { z = "just some text"; },
+       "not a ZIP"},
+  };
+  for (Case &c : cases) {
+    TestLayout layout;
+    std::string zip = MakeZip(c.entries, &layout);
+    if (c.damage) c.damage(zip, layout);
+    MemorySink sink;
+    EXPECT_EQ(ZIP_REFUSED, Extract(zip, &sink)) << c.what;
+    EXPECT_EQ(0, sink.opened) << c.what;
+    EXPECT_TRUE(sink.directories.empty()) << c.what;
+    EXPECT_NE(std::string::npos, AllText(sink).find(c.message)) << c.what << "\n" << AllText(sink);
+  }
+}
+
+// Damage found only while decompressing costs that entry alone; the others are extracted.
+TEST(ZipExtract, DamagedDataFailsOnlyThatEntry) {
+  typedef std::function<void(std::string &, const TestLayout &)> Damage;
+  std::string text(100000, 'q');
+  struct Case {
+    const char *what;
+    int method;
+    bool descriptor;
+    Damage damage;
+    const char *message;
+  } cases[] = {
+      {"CRC stored", 0, false,
+       [](std::string &z, const TestLayout &l) { z[l.data[1]] ^= 1; }, "CRC-32 mismatch"},
+      {"CRC field", 8, false,
+       [](std::string &z, const TestLayout &l) { Put32(z, l.central[1] + 16, 1234); },
+       "CRC-32 mismatch"},
+      {"size larger than data", 8, false,
+       [](std::string &z, const TestLayout &l) { Put32(z, l.central[1] + 24, 100001); },
+       "shorter than"},
+      {"size smaller than data", 8, false,
+       [](std::string &z, const TestLayout &l) { Put32(z, l.central[1] + 24, 99999); },
+       "more data than"},
+      {"compressed size too small", 8, false,
+       [](std::string &z, const TestLayout &l) {
+         Put32(z, l.central[1] + 20, Get32At(z, l.central[1] + 20) - 2);
+       },
+       "truncated"},
+      {"compressed size too large", 8, true,
+       [](std::string &z, const TestLayout &l) {
+         Put32(z, l.central[1] + 20, Get32At(z, l.central[1] + 20) + 4);
+       },
+       "compressed size does not match"},
+      {"deflate stream damaged", 8, false,
+       [](std::string &z, const TestLayout &l) {
+         for (int i = 0; i < 8; ++i) z[l.data[1] + i] = (char)0xff;
+       },
+       "damaged"},
+      {"descriptor differs", 8, true,
+       [](std::string &z, const TestLayout &l) {
+         size_t at = l.data[1] + Get32At(z, l.central[1] + 20);
+         Put32(z, at + 4, 42);
+       },
+       "data descriptor does not match"},
+  };
+  for (Case &c : cases) {
+    TestEntry bad{"bad.txt", text, c.method, c.descriptor};
+    TestLayout layout;
+    std::string zip = MakeZip({{"first", "1", 8}, bad, {"last", "3", 0}}, &layout);
+    c.damage(zip, layout);
+    MemorySink sink;
+    EXPECT_EQ(ZIP_ENTRY_FAILED, Extract(zip, &sink)) << c.what;
+    EXPECT_EQ(0u, sink.files.count("bad.txt")) << c.what;
+    EXPECT_EQ("1", sink.files["first"]) << c.what;
+    EXPECT_EQ("3", sink.files["last"]) << c.what;
+    std::string all = AllText(sink);
+    EXPECT_NE(std::string::npos, all.find("bad.txt: ")) << c.what << "\n" << all;
+    EXPECT_NE(std::string::npos, all.find(c.message)) << c.what << "\n" << all;
+    EXPECT_NE(std::string::npos, all.find("1 entries failed; 2 files")) << c.what << "\n" << all;
+  }
+}
+
+TEST(ZipExtract, EveryTruncationAndByteFlipEndsCleanly) {
+  std::string zip = MakeZip({{"d/", "", 0}, {"d/a", std::string(3000, 'a') + "tail", 8},
+                             {"b", "stored", 0, true}});
+  for (size_t n = 0; n < zip.size(); ++n) {
+    MemorySink sink;
+    EXPECT_NE(ZIP_OK, Extract(zip.substr(0, n), &sink)) << n;
+    EXPECT_TRUE(sink.files.empty()) << n;
+  }
+  for (size_t i = 0; i < zip.size(); ++i) {
+    std::string damaged = zip;
+    damaged[i] ^= 0x5a;
+    MemorySink sink;
+    int result = Extract(damaged, &sink);
+    if (result != ZIP_OK) EXPECT_FALSE(sink.lines.empty()) << i;
+  }
+}
+
+TEST(ZipExtract, ReportsAtMostFiftyFailuresThenCounts) {
+  std::vector<TestEntry> entries;
+  for (int i = 0; i < 200; ++i) entries.push_back({"../x" + std::to_string(i), "", 0});
+  MemorySink sink;
+  EXPECT_EQ(ZIP_REFUSED, Extract(MakeZip(entries), &sink));
+  EXPECT_EQ(52u, sink.lines.size());
+}
+
+TEST(ZipExtract, SettingsChangeWhatIsWritten) {
+  std::string zip = MakeZip({{"dir/", "", 0}, {"dir/a", "new a", 8}, {"b", "new b", 0}});
+  {
+    MemorySink sink;  // keep existing files
+    sink.files["b"] = "old b";
+    ZipOptions o = Defaults();
+    o.overwrite = 0;
+    EXPECT_EQ(ZIP_OK, Extract(zip, &sink, o));
+    EXPECT_EQ("old b", sink.files["b"]);
+    EXPECT_EQ("new a", sink.files["dir/a"]);
+    EXPECT_NE(std::string::npos, AllText(sink).find("skipping: b (already exists)"));
+  }
+  {
+    MemorySink sink;  // replace them
+    sink.files["b"] = "old b";
+    EXPECT_EQ(ZIP_OK, Extract(zip, &sink));
+    EXPECT_EQ("new b", sink.files["b"]);
+  }
+  {
+    MemorySink sink;
+    ZipOptions o = Defaults();
+    o.listOnly = 1;
+    EXPECT_EQ(ZIP_OK, Extract(zip, &sink, o));
+    EXPECT_EQ(0, sink.opened);
+    EXPECT_TRUE(sink.directories.empty());
+    EXPECT_NE(std::string::npos, AllText(sink).find("5  2024-03-15 12:34  dir/a\n"));
+  }
+  {
+    MemorySink sink;
+    ZipOptions o = Defaults();
+    const char *names[] = {"DIR\\A"};
+    o.selectCount = 1;
+    o.selectNames = names;
+    EXPECT_EQ(ZIP_OK, Extract(zip, &sink, o));
+    EXPECT_EQ((std::map<std::string, std::string>{{"dir/a", "new a"}}), sink.files);
+  }
+  {
+    MemorySink sink;
+    ZipOptions o = Defaults();
+    o.junkPaths = 1;
+    o.quiet = 1;
+    EXPECT_EQ(ZIP_OK, Extract(zip, &sink, o));
+    EXPECT_EQ("new a", sink.files["a"]);
+    EXPECT_TRUE(sink.directories.empty());
+    EXPECT_EQ(1u, sink.lines.size());
+  }
+}
+
+TEST(ZipExtract, DirectoryThatCannotBeMadeFailsItsEntries) {
+  MemorySink sink;
+  sink.failDirectory = "locked";
+  std::string zip = MakeZip({{"locked/a", "a", 8}, {"free/b", "b", 8}});
+  EXPECT_EQ(ZIP_ENTRY_FAILED, Extract(zip, &sink));
+  EXPECT_EQ("b", sink.files["free/b"]);
+  EXPECT_NE(std::string::npos, AllText(sink).find("locked/a: refused by the test sink"));
+}
+
+}  // namespace
+
+namespace {
+
+// An archive of one stored entry of 2.5 GB of zeros, produced on demand: sizes and offsets
+// beyond 2^31 must not be treated as negative anywhere.
+struct HugeSource {
+  std::string head, tail;  // local header + name; central directory + end record
+  uint64_t dataSize;
+};
+
+TEST(ZipExtract, EntriesBeyondTwoGigabytesStreamThrough) {
+  HugeSource huge;
+  huge.dataSize = 2500ull * 1024 * 1024;
+  std::vector<char> zeros(1 << 20, 0);
+  uLong crc = crc32(0, Z_NULL, 0);
+  for (uint64_t done = 0; done < huge.dataSize; done += zeros.size())
+    crc = crc32(crc, (const Bytef *)zeros.data(), (uInt)zeros.size());
+  TestLayout layout;
+  std::string small = MakeZip({{"huge.bin", "", 0}}, &layout);
+  huge.head = small.substr(0, layout.data[0]);
+  huge.tail = small.substr(layout.centralStart);
+  for (size_t at : {(size_t)14, (size_t)18, (size_t)22}) Put32(huge.head, at, (uint32_t)huge.dataSize);
+  Put32(huge.head, 14, (uint32_t)crc);
+  size_t central = 0, end = layout.end - layout.centralStart;
+  Put32(huge.tail, central + 16, (uint32_t)crc);
+  Put32(huge.tail, central + 20, (uint32_t)huge.dataSize);
+  Put32(huge.tail, central + 24, (uint32_t)huge.dataSize);
+  Put32(huge.tail, end + 16, (uint32_t)(huge.head.size() + huge.dataSize));
+
+  ZipSource source;
+  source.context = &huge;
+  source.size = huge.head.size() + huge.dataSize + huge.tail.size();
+  source.read = [](void *c, uint64_t offset, void *buffer, uint32_t count) {
+    const HugeSource *h = (const HugeSource *)c;
+    char *out = (char *)buffer;
+    for (uint32_t i = 0; i < count;) {
+      uint64_t at = offset + i;
+      if (at < h->head.size()) {
+        out[i++] = h->head[at];
+      } else if (at < h->head.size() + h->dataSize) {
+        uint64_t run = std::min<uint64_t>(h->head.size() + h->dataSize - at, count - i);
+        memset(out + i, 0, run);
+        i += (uint32_t)run;
+      } else if (at - h->head.size() - h->dataSize < h->tail.size()) {
+        out[i++] = h->tail[at - h->head.size() - h->dataSize];
+      } else {
+        return 1;
+      }
+    }
+    return 0;
+  };
+  struct Counter {
+    uint64_t bytes = 0;
+    int committed = 0;
+  } counter;
+  ZipSink sink = SinkFor(nullptr);
+  sink.context = &counter;
+  sink.print = [](void *, const char *, int) {};
+  sink.openFile = [](void *, const ZipEntryInfo *) { return 0; };
+  sink.writeFile = [](void *c, const void *, uint32_t count) {
+    ((Counter *)c)->bytes += count;
+    return 0;
+  };
+  sink.commitFile = [](void *c, const ZipEntryInfo *) {
+    ++((Counter *)c)->committed;
+    return 0;
+  };
+  ZipOptions options = Defaults();
+  EXPECT_EQ(ZIP_OK, ZipExtract(&source, &sink, &options));
+  EXPECT_EQ(huge.dataSize, counter.bytes);
+  EXPECT_EQ(1, counter.committed);
+}
+
+}  // namespace

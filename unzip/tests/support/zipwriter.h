@@ -1,0 +1,38 @@
+// Test helper: writes small ZIP archives in memory, with hooks for making them hostile.
+#ifndef ZIPWRITER_H
+#define ZIPWRITER_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+struct TestEntry {
+  std::string name;
+  std::string data;
+  int method = 8;           // 0 stored, 8 deflated, anything else written as given
+  bool descriptor = false;  // sizes and CRC after the data (general flag bit 3)
+  uint16_t flags = 0;       // extra general-purpose flags, e.g. 1 for "encrypted"
+  uint16_t dosDate = (44 << 9) | (3 << 5) | 15;  // 2024-03-15
+  uint16_t dosTime = (12 << 11) | (34 << 5) | (56 / 2);
+};
+
+// Where the parts of a written archive lie, so that tests can damage them.
+struct TestLayout {
+  std::vector<size_t> local;    // local header offsets
+  std::vector<size_t> central;  // central header offsets
+  std::vector<size_t> data;     // data offsets
+  size_t centralStart = 0;
+  size_t end = 0;               // end record offset
+};
+
+std::string MakeZip(const std::vector<TestEntry> &entries, TestLayout *layout = nullptr,
+                    const std::string &comment = "");
+void Put16(std::string &zip, size_t offset, uint16_t value);
+void Put32(std::string &zip, size_t offset, uint32_t value);
+uint32_t Get32At(const std::string &zip, size_t offset);
+// Pseudo-random bytes (fixed seed) that deflate cannot shrink.
+std::string RandomBytes(size_t count, uint32_t seed);
+
+#endif

@@ -1,0 +1,241 @@
+// Tests of the real wizunz32.dll under Wine, called as the installer calls it, on drive C:.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "installer_block.h"
+#include "zipwriter.h"
+
+namespace {
+
+const char kRoot[] = "C:\\unztest";
+
+void WriteBytes(const std::string &path, const std::string &bytes) {
+  FILE *f = fopen(path.c_str(), "wb");
+  ASSERT_NE(nullptr, f) << path;
+  fwrite(bytes.data(), 1, bytes.size(), f);
+  fclose(f);
+}
+
+bool ReadBytes(const std::string &path, std::string *bytes) {
+  FILE *f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  bytes->clear();
+  char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes->append(buffer, n);
+  fclose(f);
+  return true;
+}
+
+bool Exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Names of everything in a directory tree, relative to it, directories with a trailing '\'.
+void ListTree(const std::string &dir, const std::string &prefix, std::vector<std::string> *out) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string name = data.cFileName;
+    if (name == "." || name == "..") continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      out->push_back(prefix + name + "\\");
+      ListTree(dir + "\\" + name, prefix + name + "\\", out);
+    } else {
+      out->push_back(prefix + name);
+    }
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+}
+
+std::vector<std::string> Tree(const std::string &dir) {
+  std::vector<std::string> names;
+  ListTree(dir, "", &names);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A fresh case directory C:\unztest\<name> holding the archive and an empty "out" directory
+// that becomes current for the call, as the installer makes the destination current.
+struct Case {
+  std::string dir, out, archive;
+};
+
+Case Prepare(const std::string &name, const std::string &zip) {
+  Case c;
+  c.dir = std::string(kRoot) + "\\" + name;
+  c.out = c.dir + "\\out";
+  c.archive = c.dir + "\\archive.zip";
+  CreateDirectoryA(kRoot, nullptr);
+  CreateDirectoryA(c.dir.c_str(), nullptr);
+  CreateDirectoryA(c.out.c_str(), nullptr);
+  WriteBytes(c.archive, zip);
+  return c;
+}
+
+UnzipCall RunIn(const Case &c, const std::vector<std::pair<int, DWORD>> &settings = {}) {
+  char saved[MAX_PATH];
+  GetCurrentDirectoryA(sizeof saved, saved);
+  EXPECT_TRUE(SetCurrentDirectoryA(c.out.c_str()));
+  UnzipCall call = RunUnzip(c.archive.c_str(), settings);
+  SetCurrentDirectoryA(saved);
+  // What the installer needs of every piece: sent on its own thread, one line each, small
+  // enough for its log after line feeds become CR LF.
+  EXPECT_FALSE(call.otherThread);
+  EXPECT_FALSE(call.pieces.empty());
+  for (const std::string &piece : call.pieces) {
+    EXPECT_FALSE(piece.empty());
+    EXPECT_EQ(piece.find('\n'), piece.size() - 1) << piece;
+    EXPECT_LT(piece.size() * 2, 1024u);
+  }
+  return call;
+}
+
+class UnzipDll : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::string error;
+    ASSERT_EQ(0, LoadUnzip(&error)) << error;
+  }
+};
+
+TEST_F(UnzipDll, ReportsVersionOnePointZero) { EXPECT_EQ(0x00010000u, UnzipVersion()); }
+
+TEST_F(UnzipDll, ExtractsTheTreeWithBytesAndTimes) {
+  std::string big = RandomBytes(400000, 3) + std::string(3000000, 'b');
+  TestEntry font{"cv4.03/fonts/a.pfb", "font bytes\x00\x01\x02", 8};
+  TestEntry streamed{"cv4.03/cvdll32.dll", big, 8, true};
+  Case c = Prepare("tree", MakeZip({{"cv4.03/", "", 0}, font, {"cv4.03/README", "read me\r\n", 0},
+                                    streamed, {"top.txt", "", 0}}));
+  UnzipCall call = RunIn(c);
+  ASSERT_EQ(0, call.result) << call.Text();
+  EXPECT_EQ((std::vector<std::string>{"cv4.03\\", "cv4.03\\README", "cv4.03\\cvdll32.dll",
+                                      "cv4.03\\fonts\\", "cv4.03\\fonts\\a.pfb", "top.txt"}),
+            Tree(c.out));
+  std::string bytes;
+  ASSERT_TRUE(ReadBytes(c.out + "\\cv4.03\\fonts\\a.pfb", &bytes));
+  EXPECT_EQ(font.data, bytes);
+  ASSERT_TRUE(ReadBytes(c.out + "\\cv4.03\\cvdll32.dll", &bytes));
+  EXPECT_TRUE(bytes == big);
+
+  HANDLE h = CreateFileA((c.out + "\\cv4.03\\README").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  FILETIME written, local;
+  WORD date = 0, time = 0;
+  ASSERT_TRUE(GetFileTime(h, nullptr, nullptr, &written));
+  CloseHandle(h);
+  FileTimeToLocalFileTime(&written, &local);
+  FileTimeToDosDateTime(&local, &date, &time);
+  EXPECT_EQ(font.dosDate, date);
+  EXPECT_EQ(font.dosTime, time);
+
+  EXPECT_EQ(6u, call.pieces.size());
+  EXPECT_EQ("  inflating: cv4.03/fonts/a.pfb\n", call.pieces[1]);
+  EXPECT_EQ("  4 files and 1 directories extracted\n", call.pieces.back());
+}
+
+TEST_F(UnzipDll, ReplacesExistingFilesEvenReadOnlyOnes) {
+  Case c = Prepare("overwrite", MakeZip({{"a.txt", "new", 8}, {"d/b.txt", "new b", 0}}));
+  WriteBytes(c.out + "\\a.txt", "old contents");
+  SetFileAttributesA((c.out + "\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  CreateDirectoryA((c.out + "\\d").c_str(), nullptr);
+  WriteBytes(c.out + "\\d\\b.txt", "old b");
+  UnzipCall call = RunIn(c);
+  ASSERT_EQ(0, call.result) << call.Text();
+  std::string bytes;
+  ReadBytes(c.out + "\\a.txt", &bytes);
+  EXPECT_EQ("new", bytes);
+  ReadBytes(c.out + "\\d\\b.txt", &bytes);
+  EXPECT_EQ("new b", bytes);
+  EXPECT_EQ((std::vector<std::string>{"a.txt", "d\\", "d\\b.txt"}), Tree(c.out));
+
+  // Offset 32 = 0 keeps what is there.
+  WriteBytes(c.out + "\\d\\b.txt", "kept");
+  call = RunIn(c, {{32, 0}});
+  ASSERT_EQ(0, call.result) << call.Text();
+  ReadBytes(c.out + "\\d\\b.txt", &bytes);
+  EXPECT_EQ("kept", bytes);
+}
+
+// Every entry name that could reach outside the destination, or that Windows would turn into
+// a device or another name: the archive is refused and nothing at all is written.
+TEST_F(UnzipDll, RefusesUnsafeNamesAndWritesNothing) {
+  const char *names[] = {"../evil.txt",     "..\\evil.txt", "sub/../../evil.txt",
+                         "C:/unztest/evil.txt", "/unztest/evil.txt", "\\\\localhost\\C$\\unztest\\evil.txt",
+                         "con.txt",         "AUX",          "sub/lpt1.log",
+                         "README.",         "dir /x.txt",   "a:b.txt"};
+  int i = 0;
+  for (const char *name : names) {
+    Case c = Prepare("unsafe" + std::to_string(i++),
+                     MakeZip({{"good.txt", "good", 8}, {name, "evil", 0}}));
+    UnzipCall call = RunIn(c);
+    EXPECT_EQ(3, call.result) << name;
+    EXPECT_TRUE(Tree(c.out).empty()) << name;
+    EXPECT_FALSE(Exists(c.dir + "\\evil.txt")) << name;
+    EXPECT_FALSE(Exists(std::string(kRoot) + "\\evil.txt")) << name;
+    EXPECT_NE(std::string::npos, call.Text().find("archive refused: nothing extracted")) << name;
+  }
+}
+
+TEST_F(UnzipDll, DamagedEntryLeavesNoFileUnderItsNameNorATemporaryOne) {
+  TestLayout layout;
+  std::string zip = MakeZip({{"a.txt", "first", 8}, {"sub/bad.bin", std::string(200000, 'x'), 8},
+                             {"c.txt", "third", 0}},
+                            &layout);
+  Put32(zip, layout.central[1] + 16, 0xdeadbeef);
+  Case c = Prepare("damaged", zip);
+  WriteBytes(c.out + "\\a.txt", "");  // a file being replaced must not matter
+  UnzipCall call = RunIn(c);
+  EXPECT_EQ(2, call.result);
+  EXPECT_EQ((std::vector<std::string>{"a.txt", "c.txt", "sub\\"}), Tree(c.out));
+  EXPECT_NE(std::string::npos, call.Text().find("sub/bad.bin: CRC-32 mismatch"));
+  EXPECT_NE(std::string::npos, call.Text().find("1 entries failed; 2 files"));
+}
+
+TEST_F(UnzipDll, ReportsWhatWindowsRefuses) {
+  struct {
+    const char *what;
+    std::string entry;
+    const char *message;
+  } cases[] = {
+      {"file where a directory goes", "blocked/x.txt", "blocked/x.txt: cannot create directory"},
+      {"path too long for Windows", std::string(120, 'd') + "/" + std::string(130, 'f'),
+       "cannot"},
+  };
+  int i = 0;
+  for (auto &k : cases) {
+    Case c = Prepare("windows" + std::to_string(i++), MakeZip({{k.entry, "x", 8}, {"ok", "ok", 8}}));
+    WriteBytes(c.out + "\\blocked", "a file");
+    UnzipCall call = RunIn(c);
+    EXPECT_EQ(2, call.result) << k.what;
+    EXPECT_TRUE(Exists(c.out + "\\ok")) << k.what;
+    EXPECT_NE(std::string::npos, call.Text().find(k.message)) << k.what << "\n" << call.Text();
+  }
+}
+
+TEST_F(UnzipDll, MissingOrForeignArchiveIsReported) {
+  Case c = Prepare("missing", "this is not a zip archive");
+  UnzipCall call = RunIn(c);
+  EXPECT_EQ(3, call.result);
+  EXPECT_NE(std::string::npos, call.Text().find("not a ZIP archive"));
+  DeleteFileA(c.archive.c_str());
+  call = RunIn(c);
+  EXPECT_EQ(3, call.result);
+  EXPECT_NE(std::string::npos, call.Text().find(c.archive + ": cannot open the archive"));
+  EXPECT_TRUE(Tree(c.out).empty());
+}
+
+TEST_F(UnzipDll, ListsWithoutWritingWhenExtractIsOff) {
+  Case c = Prepare("list", MakeZip({{"d/a.txt", "12345", 8}}));
+  UnzipCall call = RunIn(c, {{64, 0}});
+  EXPECT_EQ(0, call.result);
+  EXPECT_TRUE(Tree(c.out).empty());
+  EXPECT_NE(std::string::npos, call.Text().find("5  2024-03-15 12:34  d/a.txt\n"));
+}
+
+}  // namespace
