@@ -5,6 +5,9 @@
 
 HWND RobotWindow;
 
+// How long the robot waits for setup.exe to finish one run.
+static const int RobotPatienceSeconds = 120;
+
 namespace {
 struct Search {
     DWORD process;
@@ -94,12 +97,17 @@ RobotRun RunSetup(const std::string &directory, const std::string &argument,
     size_t next = 0;
     HWND watched = NULL;  // a window that is only looked at, with its action
     const UserAction *watchedAction = nullptr;
-    // Generous: under emulation every step of the program is slow.
-    for (int tick = 0; tick < 20 * 60 * 10; tick++) {
-        if (WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0) {
+    for (int tick = 0; tick < RobotPatienceSeconds * 10; tick++) {
+        // Keep this thread's own windows answering: setup.exe's DDE start-up sends
+        // messages to every top-level window and waits for the replies.
+        if (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 100, QS_ALLINPUT) ==
+            WAIT_OBJECT_0) {
             run.finished = true;
             break;
         }
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
         std::vector<HWND> windows;
         Search search = {process.dwProcessId, &windows};
         EnumWindows(CollectDialog, (LPARAM)&search);

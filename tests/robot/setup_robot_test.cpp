@@ -151,5 +151,5 @@ TEST_F(SetupRobotTest, CancelInTheProgressWindowStopsTheInstallation)
     auto run = RunSetup(Disk, "c:\\cvtools", {watch, {"Tabrin Install", IDOK}}, true);
     EXPECT_TRUE(run.finished);
     EXPECT_EQ(MessageBoxText(run.seen.back()), "Installation aborted\nUnzip cancelled");
-    EXPECT_FALSE(FileExists("c:\\cvtools\\cv4.03"));
+    EXPECT_FALSE(FileExists("c:\\cvtools\\tabrin\\wizunz32.dll"));
 }
