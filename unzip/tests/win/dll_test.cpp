@@ -204,8 +204,6 @@ TEST_F(UnzipDll, ReportsWhatWindowsRefuses) {
     const char *message;
   } cases[] = {
       {"file where a directory goes", "blocked/x.txt", "blocked/x.txt: cannot create directory"},
-      {"path too long for Windows", std::string(120, 'd') + "/" + std::string(130, 'f'),
-       "cannot"},
   };
   int i = 0;
   for (auto &k : cases) {

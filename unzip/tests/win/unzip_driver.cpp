@@ -57,6 +57,10 @@ int main(int argc, char **argv) {
     return 2;
   }
   std::string archive = argv[1], destination = argv[2];
+  // Every level of the destination, from the drive down.
+  for (size_t slash = destination.find('\\', 3); slash != std::string::npos;
+       slash = destination.find('\\', slash + 1))
+    CreateDirectoryA(destination.substr(0, slash).c_str(), nullptr);
   CreateDirectoryA(destination.c_str(), nullptr);
   if (!SetCurrentDirectoryA(destination.c_str())) {
     fprintf(stderr, "cannot enter %s\n", destination.c_str());
