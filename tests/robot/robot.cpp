@@ -141,6 +141,10 @@ RobotRun RunSetup(const std::string &directory, const std::string &argument,
                 watched = window;
                 watchedAction = &action;
             } else {
+                if (action.meanwhile) {  // e.g. the user changes disks before pressing OK
+                    RobotWindow = window;
+                    action.meanwhile();
+                }
                 Answer(window, action);
             }
         }

@@ -21,7 +21,8 @@ struct RobotRun {
 // Runs setup.exe from directory with the argument text (may be empty), without TEMP in
 // its environment unless keepTemp, answering one window per action in order. An action
 // of PRESS_NOTHING only looks (the progress window); its `meanwhile` runs each time the
-// robot looks around while that window is open, with the window's handle in RobotWindow.
+// robot looks around while that window is open, with the window's handle in RobotWindow;
+// on any other action it runs once, before the robot answers the window.
 RobotRun RunSetup(const std::string &directory, const std::string &argument,
                   const std::vector<UserAction> &actions, bool keepTemp = false);
 
