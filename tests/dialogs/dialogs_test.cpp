@@ -78,15 +78,15 @@ TEST_F(DialogsTest, InputDialogExchangesTheEditField)
 
 TEST_F(DialogsTest, EditNotificationsDoNotEndTheDialog)
 {
-    DialogText[0] = '\0';
-    ScriptUser({});
+    strcpy(DialogText, "kept");
     HWND dialog = CreateDialogParamA(InstanceHandle, MAKEINTRESOURCEA(IDD_MISSING_ZIP), NULL,
                                      InputDlgProc, 0);
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_EDIT_TEXT, EN_CHANGE), 0), 0);
+    EXPECT_EQ(InputDlgProc(dialog, WM_COMMAND, MAKEWPARAM(IDC_EDIT_TEXT, EN_CHANGE), 0), 0);
+    EXPECT_EQ(InputDlgProc(dialog, WM_COMMAND, MAKEWPARAM(IDC_EDIT_TEXT, EN_UPDATE), 0), 0);
     EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_STREQ(DialogText, "kept");
     DestroyWindow(dialog);
-    StopScriptedUser();
 }
 
 TEST_F(DialogsTest, IntroDialogsCancelEndTheRunWithEmptyReason)
@@ -114,7 +114,7 @@ TEST_F(DialogsTest, ModelessDialogClosesOnOkCancelAndCloseBox)
             HWND dialog = CreateDialogParamA(InstanceHandle, MAKEINTRESOURCEA(IDD_CONFIG), NULL,
                                              ModelessDlgProc, 0);
             ASSERT_NE(dialog, nullptr);
-            EXPECT_EQ(SendMessageA(dialog, message, MAKEWPARAM(command, 0x55), 0), 1);
+            EXPECT_EQ(ModelessDlgProc(dialog, message, MAKEWPARAM(command, 0x55), 0), 1);
             EXPECT_FALSE(IsWindow(dialog));
         }
     }

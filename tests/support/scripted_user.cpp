@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ddeml.h>
+
 static HHOOK Hook;
 static std::vector<UserAction> Script;
 static size_t NextAction;
@@ -34,6 +36,8 @@ static BOOL CALLBACK RecordControl(HWND control, LPARAM seen)
 
 static void Perform(HWND window, const UserAction &action)
 {
+    if (action.meanwhile)
+        action.meanwhile();
     if (action.editId)
         SetDlgItemTextA(window, action.editId, action.editText.c_str());
     switch (action.press) {
@@ -47,6 +51,8 @@ static void Perform(HWND window, const UserAction &action)
     }
     case PRESS_CLOSE_BOX:
         PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
+    case PRESS_NOTHING:
         break;
     default:
         PostMessageA(window, WM_COMMAND, MAKEWPARAM(action.press, action.notification),
@@ -69,6 +75,7 @@ static LRESULT CALLBACK WatchActivation(int code, WPARAM wParam, LPARAM lParam)
             char title[512];
             GetWindowTextA(window, title, sizeof title);
             seen.title = title;
+            seen.owner = GetWindow(window, GW_OWNER);
             EnumChildWindows(window, RecordControl, (LPARAM)&seen);
             if (NextAction < Script.size()) {
                 const UserAction &action = Script[NextAction++];
@@ -88,12 +95,20 @@ static LRESULT CALLBACK WatchActivation(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(Hook, code, wParam, lParam);
 }
 
+// Windows already open when the script starts are not the user's to answer.
+static BOOL CALLBACK NoteOpenWindow(HWND window, LPARAM)
+{
+    Answered.push_back(window);
+    return TRUE;
+}
+
 void ScriptUser(const std::vector<UserAction> &actions)
 {
     Script = actions;
     NextAction = 0;
     Seen.clear();
     Answered.clear();
+    EnumThreadWindows(GetCurrentThreadId(), NoteOpenWindow, 0);
     if (!Hook)
         Hook = SetWindowsHookExA(WH_CBT, WatchActivation, NULL, GetCurrentThreadId());
     ASSERT_NE(Hook, nullptr);
@@ -106,4 +121,29 @@ std::vector<SeenWindow> StopScriptedUser()
     Hook = NULL;
     EXPECT_EQ(NextAction, Script.size()) << "the user was never asked for some actions";
     return Seen;
+}
+
+static HDDEDATA CALLBACK IgnoreTransaction(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR,
+                                           ULONG_PTR)
+{
+    return NULL;
+}
+
+bool WaitForProgramManager()
+{
+    CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL);  // starts the desktop
+    DWORD instance = 0;
+    DdeInitializeA(&instance, IgnoreTransaction, APPCMD_CLIENTONLY, 0);
+    HSZ service = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
+    bool answered = false;
+    for (int attempt = 0; attempt < 600 && !answered; attempt++) {
+        HCONV conversation = DdeConnect(instance, service, service, NULL);
+        answered = conversation != NULL;
+        if (conversation)
+            DdeDisconnect(conversation);
+        else
+            Sleep(500);
+    }
+    DdeUninitialize(instance);
+    return answered;
 }

@@ -7,12 +7,14 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 // What the user does with one window. `press` is a command id (IDOK, IDYES, a button of
 // the dialog) sent with `notification` in the high word, or one of the gestures below.
-enum UserGesture { PRESS_ESCAPE = -1, PRESS_ENTER = -2, PRESS_CLOSE_BOX = -3 };
+// PRESS_NOTHING only looks: for the modeless progress window, which activates too.
+enum UserGesture { PRESS_ESCAPE = -1, PRESS_ENTER = -2, PRESS_CLOSE_BOX = -3, PRESS_NOTHING = -4 };
 
 struct UserAction {
     std::string expectTitle;  // the window's title; empty accepts any
@@ -20,10 +22,12 @@ struct UserAction {
     int editId = 0;           // an edit field to fill before pressing, 0 for none
     std::string editText;
     WORD notification = BN_CLICKED;
+    std::function<void()> meanwhile;  // something the test does while the window is up
 };
 
 struct SeenWindow {
     std::string title;
+    HWND owner;
     std::vector<std::string> texts;  // "id:text" of each static, edit and button, in order
     std::string Text(int id) const;  // the text of control id, empty when there is none
 };
@@ -35,5 +39,8 @@ std::vector<SeenWindow> StopScriptedUser();
 
 // The message text of a message box (its static control 65535).
 std::string MessageBoxText(const SeenWindow &window);
+
+// Waits until Wine's Program Manager server, in the desktop process, answers DDE.
+bool WaitForProgramManager();
 
 #endif

@@ -1,0 +1,33 @@
+// Starts setup.exe from this program's own directory once Wine's Program Manager server
+// answers, waits for it and returns its exit code. Used by the demo to run an install.
+//
+//   launch_setup.exe [ARGUMENT]
+#include <windows.h>
+
+#include <stdio.h>
+#include <string>
+
+#include "scripted_user.h"
+#include "wine_files.h"
+
+int main(int argc, char **argv)
+{
+    if (!WaitForProgramManager()) {
+        fprintf(stderr, "launch_setup: Program Manager does not answer\n");
+        return 1;
+    }
+    std::string command = "\"" + ProgramDirectory() + "setup.exe\"";
+    if (argc > 1)
+        command += std::string(" ") + argv[1];
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        fprintf(stderr, "launch_setup: cannot start %s\n", command.c_str());
+        return 1;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    return (int)code;
+}

@@ -1,0 +1,161 @@
+// The robot user: polls the top-level windows of the setup process and answers them.
+#include "robot.h"
+
+#include <gtest/gtest.h>
+
+HWND RobotWindow;
+
+// How long the robot waits for setup.exe to finish one run.
+static const int RobotPatienceSeconds = 120;
+
+namespace {
+struct Search {
+    DWORD process;
+    std::vector<HWND> *found;
+};
+}
+
+static BOOL CALLBACK CollectDialog(HWND window, LPARAM parameter)
+{
+    Search *search = (Search *)parameter;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char className[32] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (process == search->process && IsWindowVisible(window) && strcmp(className, "#32770") == 0)
+        search->found->push_back(window);
+    return TRUE;
+}
+
+static BOOL CALLBACK RecordControl(HWND control, LPARAM seen)
+{
+    int id = GetDlgCtrlID(control) & 0xFFFF;
+    ((SeenWindow *)seen)->texts.push_back(std::to_string(id) + ":" +
+                                          ControlText(GetParent(control), id));
+    return TRUE;
+}
+
+std::string ControlText(HWND window, int id)
+{
+    char text[8192] = "";
+    SendDlgItemMessageA(window, id, WM_GETTEXT, sizeof text, (LPARAM)text);
+    return text;
+}
+
+static std::string EnvironmentWithoutTemp()
+{
+    std::string block;
+    char *strings = GetEnvironmentStringsA();
+    for (char *entry = strings; *entry; entry += strlen(entry) + 1) {
+        if (_strnicmp(entry, "TEMP=", 5) != 0 && _strnicmp(entry, "TMP=", 4) != 0)
+            block.append(entry, strlen(entry) + 1);
+    }
+    FreeEnvironmentStringsA(strings);
+    return block + '\0';
+}
+
+static void Answer(HWND window, const UserAction &action)
+{
+    if (action.editId)
+        SendDlgItemMessageA(window, action.editId, WM_SETTEXT, 0,
+                            (LPARAM)action.editText.c_str());
+    switch (action.press) {
+    case PRESS_ESCAPE:
+    case PRESS_ENTER: {
+        WPARAM key = action.press == PRESS_ESCAPE ? VK_ESCAPE : VK_RETURN;
+        PostMessageA(window, WM_KEYDOWN, key, 1);
+        PostMessageA(window, WM_KEYUP, key, 0xC0000001);
+        break;
+    }
+    case PRESS_CLOSE_BOX:
+        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        break;
+    default:
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(action.press, action.notification),
+                     (LPARAM)GetDlgItem(window, action.press));
+    }
+}
+
+RobotRun RunSetup(const std::string &directory, const std::string &argument,
+                  const std::vector<UserAction> &actions, bool keepTemp)
+{
+    RobotRun run;
+    std::string command = "\"" + directory + "\\setup.exe\"";
+    if (!argument.empty())
+        command += " " + argument;
+    std::string environment = EnvironmentWithoutTemp();
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0,
+                        keepTemp ? NULL : &environment[0], NULL, &startup, &process)) {
+        ADD_FAILURE() << "cannot start " << command;
+        return run;
+    }
+
+    std::vector<HWND> answered;
+    size_t next = 0;
+    HWND watched = NULL;  // a window that is only looked at, with its action
+    const UserAction *watchedAction = nullptr;
+    for (int tick = 0; tick < RobotPatienceSeconds * 10; tick++) {
+        // Keep this thread's own windows answering: setup.exe's DDE start-up sends
+        // messages to every top-level window and waits for the replies.
+        if (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 100, QS_ALLINPUT) ==
+            WAIT_OBJECT_0) {
+            run.finished = true;
+            break;
+        }
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        std::vector<HWND> windows;
+        Search search = {process.dwProcessId, &windows};
+        EnumWindows(CollectDialog, (LPARAM)&search);
+        for (HWND window : windows) {
+            bool known = false;
+            for (HWND old : answered)
+                known |= old == window;
+            if (known)
+                continue;
+            answered.push_back(window);
+            Sleep(200);  // let the dialog finish its set-up
+            SeenWindow seen;
+            char title[512] = "";
+            GetWindowTextA(window, title, sizeof title);
+            seen.title = title;
+            seen.owner = GetWindow(window, GW_OWNER);
+            EnumChildWindows(window, RecordControl, (LPARAM)&seen);
+            run.seen.push_back(seen);
+            if (next >= actions.size()) {
+                ADD_FAILURE() << "unexpected window \"" << seen.title << "\": "
+                              << MessageBoxText(seen);
+                PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+                PostMessageA(window, WM_COMMAND, IDNO, 0);
+                continue;
+            }
+            const UserAction &action = actions[next++];
+            if (!action.expectTitle.empty()) {
+                EXPECT_EQ(action.expectTitle, seen.title);
+            }
+            if (action.press == PRESS_NOTHING) {
+                watched = window;
+                watchedAction = &action;
+            } else {
+                Answer(window, action);
+            }
+        }
+        if (watched && IsWindow(watched) && watchedAction->meanwhile) {
+            RobotWindow = watched;
+            watchedAction->meanwhile();
+        }
+    }
+    if (!run.finished) {
+        ADD_FAILURE() << "setup.exe did not finish";
+        TerminateProcess(process.hProcess, 1);
+    }
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    EXPECT_EQ(next, actions.size()) << "setup.exe never showed some windows";
+    return run;
+}

@@ -1,0 +1,34 @@
+// A robot user for the real setup.exe: starts it as its own process, finds each dialog
+// and message box it shows, reads their texts and presses their buttons from outside,
+// as a person at the screen would.
+#ifndef TEST_ROBOT_H
+#define TEST_ROBOT_H
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "scripted_user.h"
+
+struct RobotRun {
+    std::vector<SeenWindow> seen;  // every window the program showed, in order
+    DWORD exitCode = 0;
+    bool finished = false;
+};
+
+// Runs setup.exe from directory with the argument text (may be empty), without TEMP in
+// its environment unless keepTemp, answering one window per action in order. An action
+// of PRESS_NOTHING only looks (the progress window); its `meanwhile` runs each time the
+// robot looks around while that window is open, with the window's handle in RobotWindow.
+RobotRun RunSetup(const std::string &directory, const std::string &argument,
+                  const std::vector<UserAction> &actions, bool keepTemp = false);
+
+// The window a `meanwhile` step belongs to.
+extern HWND RobotWindow;
+
+// The text of a control of another process's window.
+std::string ControlText(HWND window, int id);
+
+#endif
