@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+
 HWND RobotWindow;
 
 // How long the robot waits for setup.exe to finish one run.
@@ -40,6 +42,57 @@ std::string ControlText(HWND window, int id)
     char text[8192] = "";
     SendDlgItemMessageA(window, id, WM_GETTEXT, sizeof text, (LPARAM)text);
     return text;
+}
+
+// Saves what the screen shows of a window as a 24-bit BMP file.
+static void SaveScreenshot(HWND window, const std::string &path)
+{
+    RECT rect;
+    GetWindowRect(window, &rect);
+    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void *pixels = NULL;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, NULL, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    GdiFlush();
+    DWORD imageSize = ((width * 3 + 3) & ~3) * height;
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + imageSize;
+    FILE *out = fopen(path.c_str(), "wb");
+    if (out) {
+        fwrite(&file, sizeof file, 1, out);
+        fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out);
+        fwrite(pixels, 1, imageSize, out);
+        fclose(out);
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+}
+
+void Photograph(HWND window, const std::string &title)
+{
+    static int count;
+    const char *directory = getenv("ROBOT_SCREENSHOTS");
+    if (!directory)
+        return;
+    std::string name;
+    for (char c : title)
+        name += isalnum((unsigned char)c) ? (char)tolower(c) : '-';
+    char prefix[8];
+    snprintf(prefix, sizeof prefix, "%02d-", ++count);
+    SaveScreenshot(window, std::string(directory) + "\\" + prefix + name + ".bmp");
 }
 
 static std::string EnvironmentWithoutTemp()
@@ -126,6 +179,7 @@ RobotRun RunSetup(const std::string &directory, const std::string &argument,
             seen.owner = GetWindow(window, GW_OWNER);
             EnumChildWindows(window, RecordControl, (LPARAM)&seen);
             run.seen.push_back(seen);
+            Photograph(window, seen.title);
             if (next >= actions.size()) {
                 ADD_FAILURE() << "unexpected window \"" << seen.title << "\": "
                               << MessageBoxText(seen);

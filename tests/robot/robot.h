@@ -29,6 +29,10 @@ RobotRun RunSetup(const std::string &directory, const std::string &argument,
 // The window a `meanwhile` step belongs to.
 extern HWND RobotWindow;
 
+// Keeps a picture of the window as BMP in the directory named by ROBOT_SCREENSHOTS, when
+// it is set; the robot photographs every window it sees.
+void Photograph(HWND window, const std::string &title);
+
 // The text of a control of another process's window.
 std::string ControlText(HWND window, int id);
 

@@ -102,6 +102,7 @@ TEST_F(SetupRobotTest, CancelledDiskPromptKeepsTheLogUntilTheUserClosesIt)
         log = ControlText(RobotWindow, IDC_PROGRESS_LOG);
         if (log.size() < 11 || log.substr(log.size() - 11) != "unzip error")
             return;
+        Photograph(RobotWindow, "progress window after a failure");
         SendMessageA(RobotWindow, WM_COMMAND, IDC_PROGRESS_COPY, 0);
         if (OpenClipboard(NULL)) {
             HANDLE data = GetClipboardData(CF_TEXT);
@@ -152,4 +153,21 @@ TEST_F(SetupRobotTest, CancelInTheProgressWindowStopsTheInstallation)
     EXPECT_TRUE(run.finished);
     EXPECT_EQ(MessageBoxText(run.seen.back()), "Installation aborted\nUnzip cancelled");
     EXPECT_FALSE(FileExists("c:\\cvtools\\tabrin\\wizunz32.dll"));
+}
+
+TEST_F(SetupRobotTest, SetupRunFromTheViewerDirectoryKeepsItsLibrary)
+{
+    // The distribution copied into the very directory the viewer is installed into, and
+    // started under another spelling of that directory.
+    SHCreateDirectoryExA(NULL, "c:\\cvtools\\tabrin", NULL);
+    std::string library = ReadWholeFile(ProgramDirectory() + "wizunz32.dll");
+    for (std::string name : {"setup.exe", "wizunz32.dll", "tabrin.zip", "cv403ini.zip",
+                             "cv403w32.zip", "cv403fn1.zip"})
+        CopyFileA((std::string(Disk) + "\\" + name).c_str(), ("c:\\cvtools\\tabrin\\" + name).c_str(),
+                  FALSE);
+    auto run = RunSetup("C:\\CVTOOLS\\TABRIN", "c:\\cvtools", {Watch}, true);
+    EXPECT_TRUE(run.finished);
+    EXPECT_EQ(run.seen.size(), 1u);
+    EXPECT_EQ(ReadWholeFile("c:\\cvtools\\tabrin\\wizunz32.dll"), library);
+    EXPECT_TRUE(FileExists("c:\\cvtools\\cv4.03\\cvdll32.dll"));
 }

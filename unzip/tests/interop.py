@@ -67,30 +67,45 @@ archives = {
         stdout=subprocess.DEVNULL),
 }
 
-failures = 0
+expected = {}
+command = [wine_run, driver]
 for name, make in archives.items():
     archive = os.path.join(work, name)
     make(archive)
     reference = os.path.join(work, "ref-" + name)
     os.makedirs(reference)
     subprocess.run(["bsdtar", "-xf", archive, "-C", reference], check=True)
-    expected = tree_manifest(reference)
-    output = os.path.join(work, name + ".out")
-    # The work directory is drive D: of the Wine prefix; the tree is extracted on C:.
-    environment = dict(os.environ, WINE_RUN_DRIVES="d=" + os.path.abspath(work))
-    with open(output, "wb") as out, open(output + ".err", "wb") as err:
-        code = subprocess.run([wine_run, driver, "D:\\" + name, "C:\\interop\\" + name[:-4]],
-                              stdout=out, stderr=err, env=environment).returncode
-    with open(output, "rb") as f:
-        lines = f.read().decode("latin-1").replace("\r", "").splitlines()
-    got = sorted(line for line in lines if line[:2] in ("D ", "F "))
-    if code != 0 or "result 0" not in lines or got != expected:
+    expected["D:\\" + name] = tree_manifest(reference)
+    command += ["D:\\" + name, "C:\\interop\\" + name[:-4]]
+
+# One Wine start for all archives. The work directory is drive D:; trees are extracted on C:.
+environment = dict(os.environ, WINE_RUN_DRIVES="d=" + os.path.abspath(work))
+output = os.path.join(work, "driver.out")
+with open(output, "wb") as out, open(output + ".err", "wb") as err:
+    code = subprocess.run(command, stdout=out, stderr=err, env=environment).returncode
+with open(output, "rb") as f:
+    lines = f.read().decode("latin-1").replace("\r", "").splitlines()
+got, current = {}, None
+for line in lines:
+    if line.startswith("archive "):
+        current = line[len("archive "):]
+        got[current] = []
+    elif current is not None:
+        got[current].append(line)
+
+failures = 0
+for archive, want in expected.items():
+    have = got.get(archive, [])
+    entries = sorted(line for line in have if line[:2] in ("D ", "F "))
+    if "result 0" not in have or entries != want:
         failures += 1
-        print("%s: differs (exit %d)" % (name, code))
-        for line in sorted(set(expected) ^ set(got))[:20]:
-            print("  %s %s" % ("missing" if line in expected else "extra  ", line))
-        with open(output + ".err", "rb") as f:
-            sys.stdout.write(f.read().decode("latin-1")[-2000:])
+        print("%s: differs" % archive)
+        for line in sorted(set(want) ^ set(entries))[:20]:
+            print("  %s %s" % ("missing" if line in want else "extra  ", line))
     else:
-        print("%s: %d entries identical" % (name, len(got)))
-sys.exit(1 if failures else 0)
+        print("%s: %d entries identical" % (archive, len(entries)))
+if failures or code != 0:
+    with open(output + ".err", "rb") as f:
+        sys.stdout.write(f.read().decode("latin-1")[-3000:])
+    print("driver exit code %d" % code)
+sys.exit(1 if failures or code != 0 else 0)

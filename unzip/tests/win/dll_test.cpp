@@ -197,23 +197,16 @@ TEST_F(UnzipDll, DamagedEntryLeavesNoFileUnderItsNameNorATemporaryOne) {
   EXPECT_NE(std::string::npos, call.Text().find("1 entries failed; 2 files"));
 }
 
+// A file standing where a directory must go: that entry fails with Windows' reason, the
+// others are still extracted.
 TEST_F(UnzipDll, ReportsWhatWindowsRefuses) {
-  struct {
-    const char *what;
-    std::string entry;
-    const char *message;
-  } cases[] = {
-      {"file where a directory goes", "blocked/x.txt", "blocked/x.txt: cannot create directory"},
-  };
-  int i = 0;
-  for (auto &k : cases) {
-    Case c = Prepare("windows" + std::to_string(i++), MakeZip({{k.entry, "x", 8}, {"ok", "ok", 8}}));
-    WriteBytes(c.out + "\\blocked", "a file");
-    UnzipCall call = RunIn(c);
-    EXPECT_EQ(2, call.result) << k.what;
-    EXPECT_TRUE(Exists(c.out + "\\ok")) << k.what;
-    EXPECT_NE(std::string::npos, call.Text().find(k.message)) << k.what << "\n" << call.Text();
-  }
+  Case c = Prepare("blocked", MakeZip({{"blocked/x.txt", "x", 8}, {"ok", "ok", 8}}));
+  WriteBytes(c.out + "\\blocked", "a file");
+  UnzipCall call = RunIn(c);
+  EXPECT_EQ(2, call.result);
+  EXPECT_TRUE(Exists(c.out + "\\ok"));
+  EXPECT_NE(std::string::npos, call.Text().find("blocked/x.txt: cannot create directory"))
+      << call.Text();
 }
 
 TEST_F(UnzipDll, MissingOrForeignArchiveIsReported) {

@@ -1,5 +1,5 @@
-// Extracts one archive with wizunz32.dll as the installer would, then prints a manifest of the
-// extracted tree (and, with --stats, time and peak memory) for the comparison scripts.
+// Extracts archives with wizunz32.dll as the installer would, then prints a manifest of each
+// extracted tree (or, with --stats, time and peak memory) for the comparison scripts.
 #include <windows.h>
 // psapi.h needs the types from windows.h first.
 #include <psapi.h>
@@ -43,25 +43,15 @@ void Manifest(const std::string &dir, const std::string &prefix, std::vector<std
   FindClose(find);
 }
 
-}  // namespace
+// Creates every level of a path such as C:\\a\\b (the drive must exist).
+void MakeDirectories(const std::string &path) {
+  for (size_t i = 3; i <= path.size(); ++i)
+    if (i == path.size() || path[i] == '\\') CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+}
 
-int main(int argc, char **argv) {
-  if (argc < 3) {
-    fprintf(stderr, "usage: unzip_driver archive.zip C:\\destination [--stats]\n");
-    return 2;
-  }
-  bool stats = argc > 3 && strcmp(argv[3], "--stats") == 0;
-  std::string error;
-  if (LoadUnzip(&error) != 0) {
-    fprintf(stderr, "%s\n", error.c_str());
-    return 2;
-  }
-  std::string archive = argv[1], destination = argv[2];
-  // Every level of the destination, from the drive down.
-  for (size_t slash = destination.find('\\', 3); slash != std::string::npos;
-       slash = destination.find('\\', slash + 1))
-    CreateDirectoryA(destination.substr(0, slash).c_str(), nullptr);
-  CreateDirectoryA(destination.c_str(), nullptr);
+// Extracts one archive into destination and prints its result and manifest (or statistics).
+int ExtractOne(const std::string &archive, const std::string &destination, bool stats) {
+  MakeDirectories(destination);
   if (!SetCurrentDirectoryA(destination.c_str())) {
     fprintf(stderr, "cannot enter %s\n", destination.c_str());
     return 2;
@@ -71,6 +61,7 @@ int main(int argc, char **argv) {
   QueryPerformanceCounter(&start);
   UnzipCall call = RunUnzip(archive.c_str());
   QueryPerformanceCounter(&end);
+  SetCurrentDirectoryA("C:\\");
   if (stats) {
     PROCESS_MEMORY_COUNTERS counters;
     memset(&counters, 0, sizeof counters);
@@ -84,8 +75,31 @@ int main(int argc, char **argv) {
   std::vector<std::string> manifest;
   Manifest(destination, "", &manifest);
   std::sort(manifest.begin(), manifest.end());
-  printf("result %d\n", call.result);
+  printf("archive %s\nresult %d\n", archive.c_str(), call.result);
   for (const std::string &line : manifest) printf("%s\n", line.c_str());
   if (call.result != 0) fputs(call.Text().c_str(), stderr);
   return call.result;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  bool stats = argc == 4 && strcmp(argv[3], "--stats") == 0;
+  if (argc < 3 || (argc % 2 == 0 && !stats)) {
+    fprintf(stderr, "usage: unzip_driver ARCHIVE C:\\DESTINATION [--stats]\n"
+                    "       unzip_driver ARCHIVE C:\\DESTINATION [ARCHIVE C:\\DESTINATION...]\n");
+    return 2;
+  }
+  std::string error;
+  if (LoadUnzip(&error) != 0) {
+    fprintf(stderr, "%s\n", error.c_str());
+    return 2;
+  }
+  if (stats) return ExtractOne(argv[1], argv[2], true);
+  int worst = 0;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    int result = ExtractOne(argv[i], argv[i + 1], false);
+    if (result != 0) worst = result;
+  }
+  return worst;
 }
