@@ -26,7 +26,14 @@ int main(int argc, char **argv)
         fprintf(stderr, "launch_setup: cannot start %s\n", command.c_str());
         return 1;
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
+    // setup.exe's DDE start-up sends a message to every top-level window, this program's
+    // too, and waits for the answers: keep answering until it ends.
+    while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, INFINITE, QS_ALLINPUT) !=
+           WAIT_OBJECT_0) {
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+    }
     DWORD code = 1;
     GetExitCodeProcess(process.hProcess, &code);
     return (int)code;

@@ -140,18 +140,21 @@ TEST_F(SetupRobotTest, EscapeInTheConfigDialogSavesTheCopyBeside)
     EXPECT_EQ(ReadWholeFile("c:\\autoexec.bat"), Startup);
 }
 
-TEST_F(SetupRobotTest, CancelInTheProgressWindowStopsTheInstallation)
+TEST_F(SetupRobotTest, ClosingTheProgressWindowCancelsTheInstallation)
 {
-    UserAction watch = Watch;
-    bool pressed = false;
-    watch.meanwhile = [&] {
-        if (!pressed)
-            PostMessageA(RobotWindow, WM_COMMAND, IDCANCEL, 0);
-        pressed = true;
+    // The user closes the progress window while the disk prompt is up, then points the
+    // prompt at the archive: it is extracted, and the installation stops there.
+    MoveFileA("c:\\disk1\\cv403ini.zip", "c:\\disk2\\cv403ini.zip");
+    UserAction prompt = {"Tabrin Install - Missing ZIP file", IDOK, IDC_EDIT_TEXT,
+                         "c:\\disk2\\cv403ini.zip"};
+    prompt.meanwhile = [] {
+        PostMessageA(FindWindowA(NULL, "Tabrin Install - Unzipping"), WM_COMMAND, IDCANCEL, 0);
     };
-    auto run = RunSetup(Disk, "c:\\cvtools", {watch, {"Tabrin Install", IDOK}}, true);
+    auto run = RunSetup(Disk, "c:\\cvtools", {Watch, prompt, {"Tabrin Install", IDOK}}, true);
     EXPECT_TRUE(run.finished);
     EXPECT_EQ(MessageBoxText(run.seen.back()), "Installation aborted\nUnzip cancelled");
+    EXPECT_TRUE(FileExists("c:\\cvtools\\cv4.03\\cv_init.ps"));
+    EXPECT_FALSE(FileExists("c:\\cvtools\\cv4.03\\cvdll32.dll"));
     EXPECT_FALSE(FileExists("c:\\cvtools\\tabrin\\wizunz32.dll"));
 }
 
