@@ -174,3 +174,17 @@ TEST_F(SetupRobotTest, SetupRunFromTheViewerDirectoryKeepsItsLibrary)
     EXPECT_EQ(ReadWholeFile("c:\\cvtools\\tabrin\\wizunz32.dll"), library);
     EXPECT_TRUE(FileExists("c:\\cvtools\\cv4.03\\cvdll32.dll"));
 }
+
+TEST_F(SetupRobotTest, InstalledInterpreterIsReinstalledOnNo)
+{
+    SHCreateDirectoryExA(NULL, "c:\\cvtools\\cv4.03", NULL);
+    WriteWholeFile("c:\\cvtools\\cv4.03\\cvdll32.dll", "old");
+    WriteWholeFile("c:\\cvtools\\cv4.03\\cv_init.ps", "old");
+    auto run = RunSetup(Disk, "c:\\cvtools", {Watch, {"Tabrin Install", IDNO}}, true);
+    EXPECT_TRUE(run.finished);
+    ASSERT_EQ(run.seen.size(), 2u);
+    EXPECT_EQ(MessageBoxText(run.seen[1]),
+              "Corvane 4.03 appears to be already installed.  Skip installation of Corvane?");
+    EXPECT_NE(ReadWholeFile("c:\\cvtools\\cv4.03\\cvdll32.dll"), "old");
+    EXPECT_TRUE(FileExists("c:\\cvtools\\cv4.03\\fonts"));
+}
