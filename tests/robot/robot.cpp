@@ -107,28 +107,6 @@ static std::string EnvironmentWithoutTemp()
     return block + '\0';
 }
 
-static void Answer(HWND window, const UserAction &action)
-{
-    if (action.editId)
-        SendDlgItemMessageA(window, action.editId, WM_SETTEXT, 0,
-                            (LPARAM)action.editText.c_str());
-    switch (action.press) {
-    case PRESS_ESCAPE:
-    case PRESS_ENTER: {
-        WPARAM key = action.press == PRESS_ESCAPE ? VK_ESCAPE : VK_RETURN;
-        PostMessageA(window, WM_KEYDOWN, key, 1);
-        PostMessageA(window, WM_KEYUP, key, 0xC0000001);
-        break;
-    }
-    case PRESS_CLOSE_BOX:
-        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
-        break;
-    default:
-        PostMessageA(window, WM_COMMAND, MAKEWPARAM(action.press, action.notification),
-                     (LPARAM)GetDlgItem(window, action.press));
-    }
-}
-
 RobotRun RunSetup(const std::string &directory, const std::string &argument,
                   const std::vector<UserAction> &actions, bool keepTemp)
 {
@@ -199,7 +177,7 @@ RobotRun RunSetup(const std::string &directory, const std::string &argument,
                     RobotWindow = window;
                     action.meanwhile();
                 }
-                Answer(window, action);
+                PerformUserAction(window, action);
             }
         }
         if (watched && IsWindow(watched) && watchedAction->meanwhile) {

@@ -34,17 +34,15 @@ static BOOL CALLBACK RecordControl(HWND control, LPARAM seen)
     return TRUE;
 }
 
-static void Perform(HWND window, const UserAction &action)
+void PerformUserAction(HWND window, const UserAction &action)
 {
-    if (action.meanwhile)
-        action.meanwhile();
     if (action.editId)
         SetDlgItemTextA(window, action.editId, action.editText.c_str());
     switch (action.press) {
     case PRESS_ESCAPE:
     case PRESS_ENTER: {
         WPARAM key = action.press == PRESS_ESCAPE ? VK_ESCAPE : VK_RETURN;
-        HWND target = GetFocus() ? GetFocus() : window;
+        HWND target = GetFocus() ? GetFocus() : window;  // no focus of another process
         PostMessageA(target, WM_KEYDOWN, key, 1);
         PostMessageA(target, WM_KEYUP, key, 0xC0000001);
         break;
@@ -82,7 +80,9 @@ static LRESULT CALLBACK WatchActivation(int code, WPARAM wParam, LPARAM lParam)
                 if (!action.expectTitle.empty()) {
                     EXPECT_EQ(action.expectTitle, seen.title);
                 }
-                Perform(window, action);
+                if (action.meanwhile)
+                    action.meanwhile();
+                PerformUserAction(window, action);
             } else {
                 ADD_FAILURE() << "unexpected window \"" << seen.title << "\": "
                               << MessageBoxText(seen);

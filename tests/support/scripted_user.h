@@ -32,6 +32,10 @@ struct SeenWindow {
     std::string Text(int id) const;  // the text of control id, empty when there is none
 };
 
+// Types into the action's edit field and presses its button, or makes its gesture, by
+// posting to the window (of this process or another).
+void PerformUserAction(HWND window, const UserAction &action);
+
 // Starts playing the actions, one per window that activates, in order.
 void ScriptUser(const std::vector<UserAction> &actions);
 // Stops, and fails the test when actions were left unplayed. The windows seen, in order.
