@@ -2,7 +2,6 @@
 // menu with a shortcut for each item the server accepted.
 #include <gtest/gtest.h>
 
-#include <direct.h>
 #include <shlobj.h>
 
 #include <algorithm>
