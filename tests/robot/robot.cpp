@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <algorithm>
 
 HWND RobotWindow;
 
@@ -142,6 +143,9 @@ RobotRun RunSetup(const std::string &directory, const std::string &argument,
         std::vector<HWND> windows;
         Search search = {process.dwProcessId, &windows};
         EnumWindows(CollectDialog, (LPARAM)&search);
+        // Windows come top first; answer the older ones first (the progress window before
+        // a prompt that appeared over it since the last look).
+        std::reverse(windows.begin(), windows.end());
         for (HWND window : windows) {
             bool known = false;
             for (HWND old : answered)
@@ -149,15 +153,17 @@ RobotRun RunSetup(const std::string &directory, const std::string &argument,
             if (known)
                 continue;
             answered.push_back(window);
-            Sleep(200);  // let the dialog finish its set-up
+            // The title is taken at once: a progress window may close again within moments.
             SeenWindow seen;
             char title[512] = "";
             GetWindowTextA(window, title, sizeof title);
             seen.title = title;
+            Sleep(200);  // let the dialog finish its set-up
             seen.owner = GetWindow(window, GW_OWNER);
             EnumChildWindows(window, RecordControl, (LPARAM)&seen);
             run.seen.push_back(seen);
-            Photograph(window, seen.title);
+            if (IsWindow(window))
+                Photograph(window, seen.title);
             if (next >= actions.size()) {
                 ADD_FAILURE() << "unexpected window \"" << seen.title << "\": "
                               << MessageBoxText(seen);
