@@ -24,6 +24,14 @@ enum {
 
 typedef int(__cdecl *PrintCallback)(void *unused, int length, const char *bytes);
 
+// Output goes to the callback in batches of whole lines: the installer redraws its whole log
+// after every piece, which costs far more than extracting a small file. A batch goes out when
+// the next line would not fit, once its first line has waited kBatchWaitMs (so progress stays
+// visible through a large entry or a slow disk), and when the archive is done. kBatchLimit
+// counts line feeds twice, as the installer's log stores them as CR LF; it keeps every batch
+// under the 1024 bytes the log accepts in one piece.
+enum { kBatchLimit = 1000, kBatchWaitMs = 100 };
+
 DWORD Field(const unsigned char *block, int offset) {
   DWORD value;
   memcpy(&value, block + offset, sizeof value);
@@ -32,10 +40,16 @@ DWORD Field(const unsigned char *block, int offset) {
 
 struct Platform {
   PrintCallback print;
+  char batch[kBatchLimit];
+  int batchLength;
+  int batchExpanded;
+  DWORD batchStarted;
   int keepTimes;
   HANDLE archive;
   HANDLE output;
-  char temporary[MAX_PATH];
+  char temporary[MAX_PATH];  // the file being written: the entry's own name or a temporary one
+  DWORD temporaryNumber;
+  int direct;                // the file is written under the entry's own name
   char error[160];
 };
 
@@ -58,13 +72,36 @@ void ToWindowsPath(const char *path, char *out, size_t size) {
     if (*c == '/') *c = '\\';
 }
 
+void FlushOutput(Platform *p) {
+  if (p->batchLength > 0) p->print(nullptr, p->batchLength, p->batch);
+  p->batchLength = 0;
+  p->batchExpanded = 0;
+}
+
+void FlushOutputIfDue(Platform *p) {
+  if (p->batchLength > 0 && GetTickCount() - p->batchStarted >= kBatchWaitMs) FlushOutput(p);
+}
+
 void PrintLine(void *context, const char *line, int length) {
   Platform *p = (Platform *)context;
-  if (p->print != nullptr) p->print(nullptr, length, line);
+  if (p->print == nullptr || length <= 0) return;
+  int expanded = length;
+  for (int i = 0; i < length; ++i) expanded += line[i] == '\n';
+  if (p->batchExpanded + expanded > kBatchLimit) FlushOutput(p);
+  if (expanded > kBatchLimit) {  // longer than any line the reader makes; passed on alone
+    p->print(nullptr, length, line);
+    return;
+  }
+  if (p->batchLength == 0) p->batchStarted = GetTickCount();
+  memcpy(p->batch + p->batchLength, line, length);
+  p->batchLength += length;
+  p->batchExpanded += expanded;
+  FlushOutputIfDue(p);
 }
 
 int ReadArchive(void *context, uint64_t offset, void *buffer, uint32_t count) {
   Platform *p = (Platform *)context;
+  FlushOutputIfDue(p);
   LONG high = (LONG)(offset >> 32);
   if (SetFilePointer(p->archive, (LONG)(uint32_t)offset, &high, FILE_BEGIN) ==
           INVALID_SET_FILE_POINTER &&
@@ -96,10 +133,23 @@ int Exists(void *, const char *path) {
   return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The data go to a fresh temporary file in the destination directory, so that a failed or
-// interrupted entry never leaves a half-written file under the entry's name.
+// Where no file has the entry's name yet, the data go straight to that name. Otherwise they
+// go to a fresh temporary file in the same directory, put in place once the data are
+// complete, so that a damaged entry never spoils the file it would have replaced. Either
+// file is removed if the entry fails. Each name is made here and the file created in one
+// call: every call that takes a path costs a lookup in the directory, which is most of the
+// time a small file takes under Wine.
 int OpenFile(void *context, const ZipEntryInfo *entry) {
   Platform *p = (Platform *)context;
+  ToWindowsPath(entry->name, p->temporary, sizeof p->temporary);
+  p->output = CreateFileA(p->temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  p->direct = p->output != INVALID_HANDLE_VALUE;
+  if (p->direct) return 0;
+  if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
+    SetError(p, "cannot create the file");
+    return 1;
+  }
   char directory[MAX_PATH];
   ToWindowsPath(entry->name, directory, sizeof directory);
   char *slash = strrchr(directory, '\\');
@@ -107,22 +157,26 @@ int OpenFile(void *context, const ZipEntryInfo *entry) {
     *slash = '\0';
   else
     strcpy(directory, ".");
-  if (GetTempFileNameA(directory, "uz", 0, p->temporary) == 0) {
-    SetError(p, "cannot create a temporary file");
-    return 1;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    int n = snprintf(p->temporary, sizeof p->temporary, "%s\\uz%04lx.tmp", directory,
+                     (unsigned long)(p->temporaryNumber++ & 0xFFFF));
+    if (n < 0 || n >= (int)sizeof p->temporary) {
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      break;
+    }
+    p->output = CreateFileA(p->temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (p->output != INVALID_HANDLE_VALUE) return 0;
+    DWORD code = GetLastError();
+    if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) break;
   }
-  p->output = CreateFileA(p->temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (p->output == INVALID_HANDLE_VALUE) {
-    SetError(p, "cannot create a temporary file");
-    DeleteFileA(p->temporary);
-    return 1;
-  }
-  return 0;
+  SetError(p, "cannot create a temporary file");
+  return 1;
 }
 
 int WriteOutput(void *context, const void *data, uint32_t count) {
   Platform *p = (Platform *)context;
+  FlushOutputIfDue(p);
   DWORD written = 0;
   if (!WriteFile(p->output, data, count, &written, nullptr) || written != count) {
     SetError(p, "cannot write");
@@ -151,14 +205,21 @@ int CommitFile(void *context, const ZipEntryInfo *entry) {
     DeleteFileA(p->temporary);
     return 1;
   }
+  if (p->direct) return 0;
   char name[MAX_PATH];
   ToWindowsPath(entry->name, name, sizeof name);
-  // A read-only file from an earlier installation would refuse to be replaced.
-  DWORD attributes = GetFileAttributesA(name);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-      !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-    SetFileAttributesA(name, attributes & ~FILE_ATTRIBUTE_READONLY);
-  if (!MoveFileExA(p->temporary, name, MOVEFILE_REPLACE_EXISTING)) {
+  BOOL moved = MoveFileExA(p->temporary, name, MOVEFILE_REPLACE_EXISTING);
+  // A read-only file from an earlier installation refuses to be replaced.
+  if (!moved && GetLastError() == ERROR_ACCESS_DENIED) {
+    DWORD attributes = GetFileAttributesA(name);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        SetFileAttributesA(name, attributes & ~FILE_ATTRIBUTE_READONLY))
+      moved = MoveFileExA(p->temporary, name, MOVEFILE_REPLACE_EXISTING);
+    else
+      SetLastError(ERROR_ACCESS_DENIED);
+  }
+  if (!moved) {
     SetError(p, "cannot put the file in place");
     DeleteFileA(p->temporary);
     return 1;
@@ -181,12 +242,14 @@ extern "C" int WINAPI DllProcessZipFiles(const unsigned char *block) {
   p.print = (PrintCallback)(uintptr_t)Field(block, kPrint);
   p.keepTimes = Field(block, kKeepTimes) != 0;
   p.output = INVALID_HANDLE_VALUE;
+  p.temporaryNumber = GetTickCount();
 
   // The archive path is at offset 80; the name block's copy serves when that is empty.
   const char *archive = (const char *)(uintptr_t)Field(block, kArchive);
   if (archive == nullptr) archive = (const char *)(uintptr_t)Field(block, kNameBlock);
   if (archive == nullptr || archive[0] == '\0') {
     PrintLine(&p, "  error:  no archive named\n", 26);
+    FlushOutput(&p);
     return ZIP_BAD_CALL;
   }
   char line[400];
@@ -196,6 +259,7 @@ extern "C" int WINAPI DllProcessZipFiles(const unsigned char *block) {
     int n = snprintf(line, sizeof line, "  error:  %.200s: %s\n", archive,
                      SetError(&p, "cannot open the archive"));
     PrintLine(&p, line, n < (int)sizeof line ? n : (int)sizeof line - 1);
+    FlushOutput(&p);
     return ZIP_REFUSED;
   }
   DWORD high = 0;
@@ -212,6 +276,7 @@ extern "C" int WINAPI DllProcessZipFiles(const unsigned char *block) {
   options.selectNames = (const char *const *)(uintptr_t)Field(block, kSelectNames);
   if (options.selectNames == nullptr || options.selectCount > 65535) options.selectCount = 0;
   int result = ZipExtract(&source, &sink, &options);
+  FlushOutput(&p);
   CloseHandle(p.archive);
   return result;
 }
