@@ -43,8 +43,8 @@ struct ZipSink {
   int (*makeDirectory)(void *context, const char *path);
   // 1 when something already exists under that name.
   int (*exists)(void *context, const char *path);
-  // Output file for an entry: written under a temporary name, put in place by commitFile
-  // (with its time) or removed by abortFile.
+  // Output file for an entry: it replaces no existing file before commitFile puts it in
+  // place (with its time); abortFile removes it.
   int (*openFile)(void *context, const ZipEntryInfo *entry);
   int (*writeFile)(void *context, const void *data, uint32_t count);
   int (*commitFile)(void *context, const ZipEntryInfo *entry);
