@@ -82,18 +82,27 @@ static void SaveScreenshot(HWND window, const std::string &path)
     ReleaseDC(NULL, screen);
 }
 
-void Photograph(HWND window, const std::string &title)
+// The next picture's file: numbered in the order taken, named after the title; empty when
+// no pictures are wanted.
+static std::string PictureFile(const std::string &title)
 {
     static int count;
     const char *directory = getenv("ROBOT_SCREENSHOTS");
     if (!directory)
-        return;
+        return "";
     std::string name;
     for (char c : title)
         name += isalnum((unsigned char)c) ? (char)tolower(c) : '-';
     char prefix[8];
     snprintf(prefix, sizeof prefix, "%02d-", ++count);
-    SaveScreenshot(window, std::string(directory) + "\\" + prefix + name + ".bmp");
+    return std::string(directory) + "\\" + prefix + name + ".bmp";
+}
+
+void Photograph(HWND window, const std::string &title)
+{
+    std::string file = PictureFile(title);
+    if (!file.empty())
+        SaveScreenshot(window, file);
 }
 
 static std::string EnvironmentWithoutTemp()
@@ -153,17 +162,21 @@ RobotRun RunSetup(const std::string &directory, const std::string &argument,
             if (known)
                 continue;
             answered.push_back(window);
-            // The title is taken at once: a progress window may close again within moments.
+            // The title is taken at once: a progress window may close again within
+            // moments. Its picture too, taken again after the pause if it is still there.
             SeenWindow seen;
             char title[512] = "";
             GetWindowTextA(window, title, sizeof title);
             seen.title = title;
+            std::string picture = PictureFile(seen.title);
+            if (!picture.empty())
+                SaveScreenshot(window, picture);
             Sleep(200);  // let the dialog finish its set-up
             seen.owner = GetWindow(window, GW_OWNER);
             EnumChildWindows(window, RecordControl, (LPARAM)&seen);
             run.seen.push_back(seen);
-            if (IsWindow(window))
-                Photograph(window, seen.title);
+            if (!picture.empty() && IsWindow(window))
+                SaveScreenshot(window, picture);
             if (next >= actions.size()) {
                 ADD_FAILURE() << "unexpected window \"" << seen.title << "\": "
                               << MessageBoxText(seen);
