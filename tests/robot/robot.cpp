@@ -138,10 +138,13 @@ RobotRun RunSetup(const std::string &directory, const std::string &argument,
     size_t next = 0;
     HWND watched = NULL;  // a window that is only looked at, with its action
     const UserAction *watchedAction = nullptr;
-    for (int tick = 0; tick < RobotPatienceSeconds * 10; tick++) {
+    // Looks around every 20 ms: the progress window of a small install is up for little
+    // more than a tenth of a second.
+    const int lookMs = 20;
+    for (int tick = 0; tick < RobotPatienceSeconds * 1000 / lookMs; tick++) {
         // Keep this thread's own windows answering: setup.exe's DDE start-up sends
         // messages to every top-level window and waits for the replies.
-        if (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 100, QS_ALLINPUT) ==
+        if (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, lookMs, QS_ALLINPUT) ==
             WAIT_OBJECT_0) {
             run.finished = true;
             break;
