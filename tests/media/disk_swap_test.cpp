@@ -81,12 +81,19 @@ static UserAction ChangeDisk(std::vector<std::string> *asked, std::function<void
 }
 
 // Watches the progress window, keeps its log and closes it once "unzip error" ends it.
+static bool EndsInUnzipError(const std::string &log)
+{
+    return log.size() >= 11 && log.substr(log.size() - 11) == "unzip error";
+}
+
 static UserAction CloseAfterError(std::string *log)
 {
     UserAction action = Watch;
     action.meanwhile = [log] {
+        if (EndsInUnzipError(*log))
+            return;  // closed already: the window may be on its way out, its text with it
         *log = ControlText(RobotWindow, IDC_PROGRESS_LOG);
-        if (log->size() >= 11 && log->substr(log->size() - 11) == "unzip error")
+        if (EndsInUnzipError(*log))
             PostMessageA(RobotWindow, WM_COMMAND, IDCANCEL, 0);
     };
     return action;

@@ -97,8 +97,11 @@ TEST_F(SetupRobotTest, CancelledDiskPromptKeepsTheLogUntilTheUserClosesIt)
 {
     DeleteFileA("c:\\disk1\\cv403w32.zip");
     std::string log, clipboard;
+    bool closed = false;
     UserAction watch = Watch;
     watch.meanwhile = [&] {
+        if (closed)
+            return;  // the window may be on its way out, its text with it
         log = ControlText(RobotWindow, IDC_PROGRESS_LOG);
         if (log.size() < 11 || log.substr(log.size() - 11) != "unzip error")
             return;
@@ -112,6 +115,7 @@ TEST_F(SetupRobotTest, CancelledDiskPromptKeepsTheLogUntilTheUserClosesIt)
             CloseClipboard();
         }
         PostMessageA(RobotWindow, WM_COMMAND, IDCANCEL, 0);
+        closed = true;
     };
     auto run = RunSetup(Disk, "c:\\cvtools",
                         {watch, {"Tabrin Install - Missing ZIP file", IDCANCEL},
