@@ -53,27 +53,13 @@ static double ExtractWithLibraryAlone(size_t *pieces)
     return total;
 }
 
-// setup.exe from start to exit, answering the broadcast its Program Manager start-up sends.
+// setup.exe from start to exit. Returns a negative value when it cannot start.
 static double InstallWithSetup(const char *base, DWORD *exitCode)
 {
-    std::string command = "\"" + ProgramDirectory() + "setup.exe\" " + base;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
     double start = Now();
-    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+    if (!RunAnsweringMessages("\"" + ProgramDirectory() + "setup.exe\" " + base, exitCode))
         return -1;
-    while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, INFINITE, QS_ALLINPUT) !=
-           WAIT_OBJECT_0) {
-        MSG message;
-        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-    }
-    double seconds = Now() - start;
-    GetExitCodeProcess(process.hProcess, exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return seconds;
+    return Now() - start;
 }
 
 int main(int argc, char **argv)

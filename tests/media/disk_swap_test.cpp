@@ -81,11 +81,6 @@ static UserAction ChangeDisk(std::vector<std::string> *asked, std::function<void
 }
 
 // Watches the progress window, keeps its log and closes it once "unzip error" ends it.
-static bool EndsInUnzipError(const std::string &log)
-{
-    return log.size() >= 11 && log.substr(log.size() - 11) == "unzip error";
-}
-
 static UserAction CloseAfterError(std::string *log)
 {
     UserAction action = Watch;

@@ -29,22 +29,10 @@ int main(int argc, char **argv)
     std::string command = "\"" + ProgramDirectory() + "setup.exe\"";
     if (next < argc)
         command += std::string(" ") + argv[next];
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+    DWORD code = 1;
+    if (!RunAnsweringMessages(command, &code)) {
         fprintf(stderr, "launch_setup: cannot start %s\n", command.c_str());
         return 1;
     }
-    // setup.exe's DDE start-up sends a message to every top-level window, this program's
-    // too, and waits for the answers: keep answering until it ends.
-    while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, INFINITE, QS_ALLINPUT) !=
-           WAIT_OBJECT_0) {
-        MSG message;
-        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-    }
-    DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
     return (int)code;
 }

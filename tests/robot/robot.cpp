@@ -217,3 +217,8 @@ RobotRun RunSetup(const std::string &directory, const std::string &argument,
     EXPECT_EQ(next, actions.size()) << "setup.exe never showed some windows";
     return run;
 }
+
+bool EndsInUnzipError(const std::string &log)
+{
+    return log.size() >= 11 && log.compare(log.size() - 11, 11, "unzip error") == 0;
+}

@@ -36,4 +36,7 @@ void Photograph(HWND window, const std::string &title);
 // The text of a control of another process's window.
 std::string ControlText(HWND window, int id);
 
+// Whether a progress log ends in the marker of a failed extraction, "unzip error".
+bool EndsInUnzipError(const std::string &log);
+
 #endif

@@ -103,7 +103,7 @@ TEST_F(SetupRobotTest, CancelledDiskPromptKeepsTheLogUntilTheUserClosesIt)
         if (closed)
             return;  // the window may be on its way out, its text with it
         log = ControlText(RobotWindow, IDC_PROGRESS_LOG);
-        if (log.size() < 11 || log.substr(log.size() - 11) != "unzip error")
+        if (!EndsInUnzipError(log))
             return;
         Photograph(RobotWindow, "progress window after a failure");
         SendMessageA(RobotWindow, WM_COMMAND, IDC_PROGRESS_COPY, 0);

@@ -47,4 +47,9 @@ std::string MessageBoxText(const SeenWindow &window);
 // Waits until Wine's Program Manager server, in the desktop process, answers DDE.
 bool WaitForProgramManager();
 
+// Runs a command line to its end and gives its exit code, or false when it cannot start.
+// Meanwhile it answers this thread's messages: setup.exe's DDE start-up sends a message to
+// every top-level window, this program's too, and waits for the answers.
+bool RunAnsweringMessages(std::string command, DWORD *exitCode);
+
 #endif
