@@ -16,15 +16,20 @@ static const char InterpreterSubdirectory[] = "cv4.03";
 static const char InterpreterVersion[] = "4.03";
 enum { COPY_BUFFER_SIZE = 16384, PATH_CAPACITY = 1024 };
 
-// Two names for one file: the same volume and file index, whatever the spelling.
+// Two names for one file: the same volume and file index, whatever the spelling. The files
+// are opened with the sharing every system accepts: Windows 95 refuses FILE_SHARE_DELETE.
+static HANDLE OpenToCompare(const char *name)
+{
+    return CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                       OPEN_EXISTING, 0, NULL);
+}
+
 static int SameFile(const char *first, const char *second)
 {
     BY_HANDLE_FILE_INFORMATION firstInfo, secondInfo;
     int same = 0;
-    HANDLE a = CreateFileA(first, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           NULL, OPEN_EXISTING, 0, NULL);
-    HANDLE b = CreateFileA(second, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           NULL, OPEN_EXISTING, 0, NULL);
+    HANDLE a = OpenToCompare(first);
+    HANDLE b = OpenToCompare(second);
     if (a != INVALID_HANDLE_VALUE && b != INVALID_HANDLE_VALUE &&
         GetFileInformationByHandle(a, &firstInfo) && GetFileInformationByHandle(b, &secondInfo))
         same = firstInfo.dwVolumeSerialNumber == secondInfo.dwVolumeSerialNumber &&
