@@ -133,6 +133,28 @@ int Exists(void *, const char *path) {
   return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
 }
 
+// The directory part of an entry's name, "." for a name without one.
+void EntryDirectory(const ZipEntryInfo *entry, char *directory, size_t size) {
+  ToWindowsPath(entry->name, directory, size);
+  char *slash = strrchr(directory, '\\');
+  if (slash != nullptr)
+    *slash = '\0';
+  else
+    snprintf(directory, size, ".");
+}
+
+// The next of the library's temporary names (uzXXXX.tmp) in a directory; 1 when the path
+// would be too long.
+int NextTemporaryName(Platform *p, const char *directory, char *name, size_t size) {
+  int n = snprintf(name, size, "%s\\uz%04lx.tmp", directory,
+                   (unsigned long)(p->temporaryNumber++ & 0xFFFF));
+  if (n >= 0 && n < (int)size) return 0;
+  SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  return 1;
+}
+
+int NameTaken(DWORD code) { return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS; }
+
 // Where no file has the entry's name yet, the data go straight to that name. Otherwise they
 // go to a fresh temporary file in the same directory, put in place once the data are
 // complete, so that a damaged entry never spoils the file it would have replaced. Either
@@ -146,29 +168,18 @@ int OpenFile(void *context, const ZipEntryInfo *entry) {
                           FILE_ATTRIBUTE_NORMAL, nullptr);
   p->direct = p->output != INVALID_HANDLE_VALUE;
   if (p->direct) return 0;
-  if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
+  if (!NameTaken(GetLastError())) {
     SetError(p, "cannot create the file");
     return 1;
   }
   char directory[MAX_PATH];
-  ToWindowsPath(entry->name, directory, sizeof directory);
-  char *slash = strrchr(directory, '\\');
-  if (slash != nullptr)
-    *slash = '\0';
-  else
-    strcpy(directory, ".");
+  EntryDirectory(entry, directory, sizeof directory);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    int n = snprintf(p->temporary, sizeof p->temporary, "%s\\uz%04lx.tmp", directory,
-                     (unsigned long)(p->temporaryNumber++ & 0xFFFF));
-    if (n < 0 || n >= (int)sizeof p->temporary) {
-      SetLastError(ERROR_FILENAME_EXCED_RANGE);
-      break;
-    }
+    if (NextTemporaryName(p, directory, p->temporary, sizeof p->temporary)) break;
     p->output = CreateFileA(p->temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
     if (p->output != INVALID_HANDLE_VALUE) return 0;
-    DWORD code = GetLastError();
-    if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) break;
+    if (!NameTaken(GetLastError())) break;
   }
   SetError(p, "cannot create a temporary file");
   return 1;
@@ -192,6 +203,50 @@ void AbortFile(void *context) {
   DeleteFileA(p->temporary);
 }
 
+// Puts the complete temporary file in place of an existing file. Windows 95 has no call
+// that replaces a file in one step, so the old file is first moved aside under a free
+// temporary name, the new one moved to the name, and only then the old one deleted; if the
+// new one cannot take the name, the old one is moved back. So the name never loses both
+// copies. A read-only old file is made writable only once it is aside, to be deleted.
+int PutInPlace(Platform *p, const ZipEntryInfo *entry, const char *name) {
+  DWORD attributes = GetFileAttributesA(name);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {  // gone since the entry began
+    if (MoveFileA(p->temporary, name)) return 0;
+    SetError(p, "cannot put the file in place");
+    return 1;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    SetError(p, "cannot put the file in place of a directory");
+    return 1;
+  }
+  char directory[MAX_PATH], aside[MAX_PATH];
+  EntryDirectory(entry, directory, sizeof directory);
+  int movedAside = 0;
+  for (int attempt = 0; attempt < 100 && !movedAside; ++attempt) {
+    if (NextTemporaryName(p, directory, aside, sizeof aside)) break;
+    movedAside = MoveFileA(name, aside);
+    if (!movedAside && !NameTaken(GetLastError())) break;
+  }
+  if (!movedAside) {
+    SetError(p, "cannot move the old file aside");
+    return 1;
+  }
+  if (!MoveFileA(p->temporary, name)) {
+    SetError(p, "cannot put the file in place");
+    if (!MoveFileA(aside, name)) {
+      char error[sizeof p->error];
+      snprintf(error, sizeof error, "%s; the old file is kept as %s", p->error, aside);
+      snprintf(p->error, sizeof p->error, "%s", error);
+    }
+    return 1;
+  }
+  if (attributes & FILE_ATTRIBUTE_READONLY)
+    SetFileAttributesA(aside, attributes & ~FILE_ATTRIBUTE_READONLY);
+  DeleteFileA(aside);
+  return 0;
+}
+
 int CommitFile(void *context, const ZipEntryInfo *entry) {
   Platform *p = (Platform *)context;
   FILETIME local, utc;
@@ -208,19 +263,7 @@ int CommitFile(void *context, const ZipEntryInfo *entry) {
   if (p->direct) return 0;
   char name[MAX_PATH];
   ToWindowsPath(entry->name, name, sizeof name);
-  BOOL moved = MoveFileExA(p->temporary, name, MOVEFILE_REPLACE_EXISTING);
-  // A read-only file from an earlier installation refuses to be replaced.
-  if (!moved && GetLastError() == ERROR_ACCESS_DENIED) {
-    DWORD attributes = GetFileAttributesA(name);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-        !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-        SetFileAttributesA(name, attributes & ~FILE_ATTRIBUTE_READONLY))
-      moved = MoveFileExA(p->temporary, name, MOVEFILE_REPLACE_EXISTING);
-    else
-      SetLastError(ERROR_ACCESS_DENIED);
-  }
-  if (!moved) {
-    SetError(p, "cannot put the file in place");
+  if (PutInPlace(p, entry, name)) {
     DeleteFileA(p->temporary);
     return 1;
   }
