@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "installer_block.h"
+#include "windows95_kernel.h"
 #include "zipwriter.h"
 
 namespace {
@@ -104,11 +105,19 @@ std::vector<std::string> Lines(const UnzipCall &call) {
   return lines;
 }
 
+// With --windows95 every test runs with the library's KERNEL32 calls behaving as on
+// Windows 95, where Wine is more forgiving.
+bool OnWindows95() { return strstr(GetCommandLineA(), " --windows95") != nullptr; }
+
 class UnzipDll : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     std::string error;
     ASSERT_EQ(0, LoadUnzip(&error)) << error;
+    if (OnWindows95()) {
+      std::vector<std::string> cannotRun = EmulateWindows95Kernel(GetModuleHandleA("wizunz32.dll"));
+      EXPECT_EQ(std::vector<std::string>{}, cannotRun);
+    }
   }
 };
 
@@ -235,6 +244,38 @@ TEST_F(UnzipDll, DamagedEntryLeavesNoFileUnderItsNameNorATemporaryOne) {
   EXPECT_EQ((std::vector<std::string>{"a.txt", "c.txt", "sub\\"}), Tree(c.out));
   EXPECT_NE(std::string::npos, call.Text().find("sub/bad.bin: CRC-32 mismatch"));
   EXPECT_NE(std::string::npos, call.Text().find("1 entries failed; 2 files"));
+}
+
+// Replacing a file never leaves its name without either copy: a damaged entry keeps the old
+// file, and so does a rename that Windows refuses halfway (moving the old file aside, or
+// moving the new one in). No temporary file stays behind.
+TEST_F(UnzipDll, FailedReplacementKeepsTheOldFile) {
+  TestLayout layout;
+  std::string zip = MakeZip({{"d/a.txt", "new", 8}}, &layout);
+  std::string damaged = zip;
+  Put32(damaged, layout.local[0] + 14, 0xdeadbeef);
+  Put32(damaged, layout.central[0] + 16, 0xdeadbeef);
+  struct {
+    const char *name;
+    const std::string &zip;
+    int renamesBeforeRefusal;
+  } cases[] = {{"damaged", damaged, -1}, {"aside refused", zip, 0}, {"move in refused", zip, 1}};
+  int i = 0;
+  for (const auto &k : cases) {
+    if (k.renamesBeforeRefusal >= 0 && !OnWindows95()) continue;  // needs the refusing disk
+    Case c = Prepare("keepold" + std::to_string(i++), k.zip);
+    CreateDirectoryA((c.out + "\\d").c_str(), nullptr);
+    WriteBytes(c.out + "\\d\\a.txt", "old contents");
+    RefuseRenameAfter(k.renamesBeforeRefusal, ERROR_ACCESS_DENIED);
+    UnzipCall call = RunIn(c);
+    RefuseRenameAfter(-1, 0);
+    EXPECT_EQ(2, call.result) << k.name << ": " << call.Text();
+    std::string bytes;
+    EXPECT_TRUE(ReadBytes(c.out + "\\d\\a.txt", &bytes)) << k.name;
+    EXPECT_EQ("old contents", bytes) << k.name;
+    EXPECT_EQ((std::vector<std::string>{"d\\", "d\\a.txt"}), Tree(c.out)) << k.name;
+    EXPECT_NE(std::string::npos, call.Text().find("d/a.txt: ")) << k.name;
+  }
 }
 
 // A file standing where a directory must go: that entry fails with Windows' reason, the

@@ -1,0 +1,150 @@
+// Windows 95 behaviour of KERNEL32 for modules under test, by rewriting their import tables.
+#include "windows95_kernel.h"
+
+#include <string.h>
+
+namespace {
+
+// The real functions, taken from KERNEL32's exports: the emulation's own calls must not go
+// through an import table it may have rewritten.
+struct RealKernel {
+    decltype(&CreateFileA) createFile;
+    decltype(&MoveFileA) moveFile;
+    decltype(&LoadLibraryA) loadLibrary;
+};
+
+RealKernel Real()
+{
+    static RealKernel real;
+    if (real.createFile == nullptr) {
+        HMODULE kernel = GetModuleHandleA("kernel32.dll");
+        real.createFile = (decltype(&CreateFileA))(void *)GetProcAddress(kernel, "CreateFileA");
+        real.moveFile = (decltype(&MoveFileA))(void *)GetProcAddress(kernel, "MoveFileA");
+        real.loadLibrary = (decltype(&LoadLibraryA))(void *)GetProcAddress(kernel, "LoadLibraryA");
+    }
+    return real;
+}
+
+int renamesBeforeRefusal = -1;
+DWORD refusalError;
+
+HANDLE WINAPI CreateFile95(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                           DWORD disposition, DWORD flags, HANDLE model)
+{
+    if (share & FILE_SHARE_DELETE) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    return Real().createFile(name, access, share, security, disposition, flags, model);
+}
+
+BOOL WINAPI MoveFileEx95(LPCSTR, LPCSTR, DWORD)
+{
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+}
+
+BOOL WINAPI MoveFile95(LPCSTR from, LPCSTR to)
+{
+    if (renamesBeforeRefusal == 0) {
+        renamesBeforeRefusal = -1;
+        SetLastError(refusalError);
+        return FALSE;
+    }
+    if (renamesBeforeRefusal > 0)
+        --renamesBeforeRefusal;
+    return Real().moveFile(from, to);
+}
+
+HMODULE WINAPI GetModuleHandleW95(LPCWSTR)
+{
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return NULL;
+}
+
+HMODULE WINAPI LoadLibrary95(LPCSTR name)
+{
+    HMODULE module = Real().loadLibrary(name);
+    if (module != NULL)
+        EmulateWindows95Kernel(module);
+    return module;
+}
+
+struct Replacement {
+    const char *name;
+    void *function;
+};
+
+const Replacement Replacements[] = {
+    {"CreateFileA", (void *)CreateFile95},     {"MoveFileExA", (void *)MoveFileEx95},
+    {"MoveFileA", (void *)MoveFile95},         {"LoadLibraryA", (void *)LoadLibrary95},
+    {"GetModuleHandleW", (void *)GetModuleHandleW95},
+};
+
+// The wide-character functions that Windows 95 does implement.
+const char *const WideFunctionsOf95[] = {
+    "EnumResourceLanguagesW", "EnumResourceNamesW", "EnumResourceTypesW", "FindResourceW",
+    "FindResourceExW", "GetCommandLineW", "lstrlenW", "MultiByteToWideChar",
+    "WideCharToMultiByte",
+};
+
+bool WideStub(const char *name)
+{
+    size_t length = strlen(name);
+    if (length < 2 || name[length - 1] != 'W' || name[length - 2] < 'a' || name[length - 2] > 'z')
+        return false;
+    for (const char *implemented : WideFunctionsOf95)
+        if (strcmp(name, implemented) == 0)
+            return false;
+    return true;
+}
+
+void Patch(void **slot, void *function)
+{
+    DWORD protection;
+    if (VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection)) {
+        *slot = function;
+        VirtualProtect(slot, sizeof *slot, protection, &protection);
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> EmulateWindows95Kernel(HMODULE module)
+{
+    std::vector<std::string> cannotRun;
+    BYTE *base = (BYTE *)module;
+    IMAGE_NT_HEADERS *headers = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
+    IMAGE_DATA_DIRECTORY imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.VirtualAddress == 0)
+        return cannotRun;
+    for (IMAGE_IMPORT_DESCRIPTOR *library = (IMAGE_IMPORT_DESCRIPTOR *)(base + imports.VirtualAddress);
+         library->Name != 0; ++library) {
+        if (lstrcmpiA((const char *)base + library->Name, "kernel32.dll") != 0)
+            continue;
+        IMAGE_THUNK_DATA *names = (IMAGE_THUNK_DATA *)(base + (library->OriginalFirstThunk
+                                                                    ? library->OriginalFirstThunk
+                                                                    : library->FirstThunk));
+        IMAGE_THUNK_DATA *slots = (IMAGE_THUNK_DATA *)(base + library->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            const char *name = (const char *)((IMAGE_IMPORT_BY_NAME *)(base + names->u1.AddressOfData))->Name;
+            const Replacement *replacement = nullptr;
+            for (const Replacement &r : Replacements)
+                if (strcmp(name, r.name) == 0)
+                    replacement = &r;
+            if (replacement != nullptr)
+                Patch((void **)&slots->u1.Function, replacement->function);
+            else if (WideStub(name))
+                cannotRun.push_back(name);
+        }
+    }
+    return cannotRun;
+}
+
+void RefuseRenameAfter(int renames, DWORD error)
+{
+    renamesBeforeRefusal = renames;
+    refusalError = error;
+}
