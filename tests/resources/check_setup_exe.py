@@ -91,7 +91,7 @@ STRINGS = {
 # Icon group: the images' (width, height, colours) in order.
 ICONS = {1: [(32, 32, 16), (16, 16, 16), (24, 24, 16), (20, 20, 16)], 2: [(32, 32, 16)]}
 
-SYSTEM_DLLS = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "ADVAPI32.DLL", "MSVCRT.DLL"}
+SYSTEM_DLLS = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "ADVAPI32.DLL", "CRTDLL.DLL"}
 EXPORTS = {"GeneralDlgProc", "InputDlgProc", "ModelessDlgProc", "TextDlgProc"}
 
 problems = []
