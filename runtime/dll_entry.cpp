@@ -35,12 +35,12 @@ extern "C" int __cdecl atexit(Routine routine) {
   return 0;
 }
 
-extern "C" BOOL WINAPI DllEntry(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    DisableThreadLibraryCalls(instance);
+// Thread notifications are ignored rather than switched off: DisableThreadLibraryCalls is
+// not known to exist on Win32s, and a missing import would stop the DLL from loading.
+extern "C" BOOL WINAPI DllEntry(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH)
     RunConstructors();
-  } else if (reason == DLL_PROCESS_DETACH) {
+  else if (reason == DLL_PROCESS_DETACH)
     RunExitList();
-  }
   return TRUE;
 }
