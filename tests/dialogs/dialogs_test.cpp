@@ -119,3 +119,58 @@ TEST_F(DialogsTest, ModelessDialogClosesOnOkCancelAndCloseBox)
         }
     }
 }
+
+static INT_PTR CALLBACK NoDialogProcedure(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+// The face the system draws a font with, and that face's metrics.
+struct DrawnFont {
+    std::string face;
+    TEXTMETRICA metrics;
+};
+
+static DrawnFont Drawn(HFONT font)
+{
+    DrawnFont drawn = {};
+    HDC dc = GetDC(NULL);
+    HGDIOBJ old = SelectObject(dc, font);
+    char face[LF_FACESIZE] = "";
+    GetTextFaceA(dc, sizeof face, face);
+    drawn.face = face;
+    GetTextMetricsA(dc, &drawn.metrics);
+    SelectObject(dc, old);
+    ReleaseDC(NULL, dc);
+    return drawn;
+}
+
+TEST_F(DialogsTest, DialogsAndCaptionsUseThePeriodFonts)
+{
+    // The templates ask for 8-point Helv, which stands for MS Sans Serif: its metrics decide
+    // how many pixels a dialog unit is. The caption buttons are glyphs of Marlett.
+    HWND dialog = CreateDialogParamA(InstanceHandle, MAKEINTRESOURCEA(IDD_DIRECTORY), NULL,
+                                     NoDialogProcedure, 0);
+    ASSERT_NE(dialog, nullptr);
+    HFONT dialogFont = (HFONT)SendMessageA(dialog, WM_GETFONT, 0, 0);
+    LOGFONTA asked = {};
+    GetObjectA(dialogFont, sizeof asked, &asked);
+    strcpy(asked.lfFaceName, "MS Sans Serif");
+    HFONT sansSerif = CreateFontIndirectA(&asked);
+    DrawnFont expected = Drawn(sansSerif), got = Drawn(dialogFont);
+    EXPECT_EQ(expected.face, "MS Sans Serif");
+    EXPECT_EQ(got.metrics.tmHeight, expected.metrics.tmHeight);
+    EXPECT_EQ(got.metrics.tmAveCharWidth, expected.metrics.tmAveCharWidth);
+    EXPECT_EQ(got.metrics.tmMaxCharWidth, expected.metrics.tmMaxCharWidth);
+    RECT units = {0, 0, 4, 8};  // one average character wide, one line high
+    MapDialogRect(dialog, &units);
+    EXPECT_EQ(units.right, 6);
+    EXPECT_EQ(units.bottom, 13);
+    DeleteObject(sansSerif);
+    DestroyWindow(dialog);
+
+    HFONT marlett = CreateFontA(-13, 0, 0, 0, FW_NORMAL, 0, 0, 0, SYMBOL_CHARSET, 0, 0, 0, 0,
+                                "Marlett");
+    EXPECT_EQ(Drawn(marlett).face, "Marlett");
+    DeleteObject(marlett);
+}

@@ -13,7 +13,6 @@
 static const char Floppy[] = "A:";
 static const char Media[] = "M:\\";
 static const char Prompt[] = "Tabrin Install - Missing ZIP file";
-static const UserAction Watch = {"Tabrin Install - Unzipping", PRESS_NOTHING};
 
 static std::vector<std::string> FilesIn(const std::string &folder)
 {
@@ -83,7 +82,7 @@ static UserAction ChangeDisk(std::vector<std::string> *asked, std::function<void
 // Watches the progress window, keeps its log and closes it once "unzip error" ends it.
 static UserAction CloseAfterError(std::string *log)
 {
-    UserAction action = Watch;
+    UserAction action = WatchProgress;
     action.meanwhile = [log] {
         if (EndsInUnzipError(*log))
             return;  // closed already: the window may be on its way out, its text with it
@@ -135,7 +134,7 @@ static void ExpectInstalled(const std::vector<std::string> &files, bool installe
 TEST_F(DiskSwapTest, EachDiskIsInsertedWhenAsked)
 {
     std::vector<std::string> asked;
-    auto run = RunSetup(Floppy, "c:\\cvtools", {Watch, ChangeDisk(&asked), ChangeDisk(&asked)}, true);
+    auto run = RunSetup(Floppy, "c:\\cvtools", {WatchProgress, ChangeDisk(&asked), ChangeDisk(&asked)}, true);
     EXPECT_TRUE(run.finished);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(asked, (std::vector<std::string>{"A:\\cv403ini.zip", "A:\\cv403fn1.zip"}));

@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
 #include <stdio.h>
 #include <algorithm>
 
+#include "wine_files.h"
+
 HWND RobotWindow;
+const UserAction WatchProgress = {"Tabrin Install - Unzipping", PRESS_NOTHING};
 
 // How long the robot waits for setup.exe to finish one run.
 static const int RobotPatienceSeconds = 120;
@@ -216,6 +220,14 @@ RobotRun RunSetup(const std::string &directory, const std::string &argument,
     CloseHandle(process.hThread);
     EXPECT_EQ(next, actions.size()) << "setup.exe never showed some windows";
     return run;
+}
+
+void LayOutDisk(const std::string &directory)
+{
+    SHCreateDirectoryExA(NULL, directory.c_str(), NULL);
+    for (std::string name : {"setup.exe", "wizunz32.dll", "tabrin.zip", "cv403ini.zip",
+                             "cv403w32.zip", "cv403fn1.zip"})
+        CopyFileA((ProgramDirectory() + name).c_str(), (directory + "\\" + name).c_str(), FALSE);
 }
 
 bool EndsInUnzipError(const std::string &log)

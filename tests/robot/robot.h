@@ -26,6 +26,13 @@ struct RobotRun {
 RobotRun RunSetup(const std::string &directory, const std::string &argument,
                   const std::vector<UserAction> &actions, bool keepTemp = false);
 
+// Lays out the first distribution disk in directory: setup.exe, wizunz32.dll and the four
+// archives from beside the test program.
+void LayOutDisk(const std::string &directory);
+
+// The progress window, only looked at.
+extern const UserAction WatchProgress;
+
 // The window a `meanwhile` step belongs to.
 extern HWND RobotWindow;
 

@@ -10,8 +10,6 @@
 
 static const char Disk[] = "c:\\disk1";
 static const char Startup[] = "@ECHO OFF\r\nPATH C:\\DOS\r\n";
-static const std::vector<std::string> Archives = {"tabrin.zip", "cv403ini.zip", "cv403w32.zip",
-                                                  "cv403fn1.zip"};
 
 class SetupRobotTest : public testing::Test {
 protected:
@@ -22,18 +20,11 @@ protected:
             RemoveTree(path);
         DeleteFileA("c:\\autoexec.cv");
         WriteWholeFile("c:\\autoexec.bat", Startup);
-        SHCreateDirectoryExA(NULL, Disk, NULL);
+        LayOutDisk(Disk);
         SHCreateDirectoryExA(NULL, "c:\\disk2", NULL);
-        for (std::string name : {"setup.exe", "wizunz32.dll"})
-            CopyFileA((ProgramDirectory() + name).c_str(), (std::string(Disk) + "\\" + name).c_str(),
-                      FALSE);
-        for (const auto &name : Archives)
-            CopyFileA((ProgramDirectory() + name).c_str(), (std::string(Disk) + "\\" + name).c_str(),
-                      FALSE);
     }
 };
 
-static const UserAction Watch = {"Tabrin Install - Unzipping", PRESS_NOTHING};
 
 TEST_F(SetupRobotTest, FullInteractiveRun)
 {
@@ -42,7 +33,7 @@ TEST_F(SetupRobotTest, FullInteractiveRun)
                          {"Tabrin Install - Copyright", IDOK},
                          {"Tabrin Install - Directory", IDOK, IDC_EDIT_TEXT, "c:\\apps\\tools\\"},
                          {"Tabrin Install", IDYES},
-                         Watch,
+                         WatchProgress,
                          {"Tabrin Install - Config", IDOK},
                          {"Tabrin Install", IDOK}});
     EXPECT_TRUE(run.finished);
@@ -83,7 +74,7 @@ TEST_F(SetupRobotTest, MissingArchiveIsFoundWhereTheUserPoints)
 {
     MoveFileA("c:\\disk1\\cv403w32.zip", "c:\\disk2\\cv403w32.zip");
     auto run = RunSetup(Disk, "c:\\cvtools",
-                        {Watch,
+                        {WatchProgress,
                          {"Tabrin Install - Missing ZIP file", IDOK, IDC_EDIT_TEXT,
                           "c:\\disk2\\cv403w32.zip"}},
                         true);
@@ -98,7 +89,7 @@ TEST_F(SetupRobotTest, CancelledDiskPromptKeepsTheLogUntilTheUserClosesIt)
     DeleteFileA("c:\\disk1\\cv403w32.zip");
     std::string log, clipboard;
     bool closed = false;
-    UserAction watch = Watch;
+    UserAction watch = WatchProgress;
     watch.meanwhile = [&] {
         if (closed)
             return;  // the window may be on its way out, its text with it
@@ -135,7 +126,7 @@ TEST_F(SetupRobotTest, EscapeInTheConfigDialogSavesTheCopyBeside)
                                    {"Tabrin Install - Copyright", IDOK},
                                    {"Tabrin Install - Directory", IDOK},
                                    {"Tabrin Install", IDYES},
-                                   Watch,
+                                   WatchProgress,
                                    {"Tabrin Install - Config", PRESS_ESCAPE},
                                    {"Tabrin Install", IDOK},
                                    {"Tabrin Install", IDOK}});
@@ -154,7 +145,7 @@ TEST_F(SetupRobotTest, ClosingTheProgressWindowCancelsTheInstallation)
     prompt.meanwhile = [] {
         PostMessageA(FindWindowA(NULL, "Tabrin Install - Unzipping"), WM_COMMAND, IDCANCEL, 0);
     };
-    auto run = RunSetup(Disk, "c:\\cvtools", {Watch, prompt, {"Tabrin Install", IDOK}}, true);
+    auto run = RunSetup(Disk, "c:\\cvtools", {WatchProgress, prompt, {"Tabrin Install", IDOK}}, true);
     EXPECT_TRUE(run.finished);
     EXPECT_EQ(MessageBoxText(run.seen.back()), "Installation aborted\nUnzip cancelled");
     EXPECT_TRUE(FileExists("c:\\cvtools\\cv4.03\\cv_init.ps"));
@@ -172,7 +163,7 @@ TEST_F(SetupRobotTest, SetupRunFromTheViewerDirectoryKeepsItsLibrary)
                              "cv403w32.zip", "cv403fn1.zip"})
         CopyFileA((std::string(Disk) + "\\" + name).c_str(), ("c:\\cvtools\\tabrin\\" + name).c_str(),
                   FALSE);
-    auto run = RunSetup("C:\\CVTOOLS\\TABRIN", "c:\\cvtools", {Watch}, true);
+    auto run = RunSetup("C:\\CVTOOLS\\TABRIN", "c:\\cvtools", {WatchProgress}, true);
     EXPECT_TRUE(run.finished);
     EXPECT_EQ(run.seen.size(), 1u);
     EXPECT_EQ(ReadWholeFile("c:\\cvtools\\tabrin\\wizunz32.dll"), library);
@@ -184,7 +175,7 @@ TEST_F(SetupRobotTest, InstalledInterpreterIsReinstalledOnNo)
     SHCreateDirectoryExA(NULL, "c:\\cvtools\\cv4.03", NULL);
     WriteWholeFile("c:\\cvtools\\cv4.03\\cvdll32.dll", "old");
     WriteWholeFile("c:\\cvtools\\cv4.03\\cv_init.ps", "old");
-    auto run = RunSetup(Disk, "c:\\cvtools", {Watch, {"Tabrin Install", IDNO}}, true);
+    auto run = RunSetup(Disk, "c:\\cvtools", {WatchProgress, {"Tabrin Install", IDNO}}, true);
     EXPECT_TRUE(run.finished);
     ASSERT_EQ(run.seen.size(), 2u);
     EXPECT_EQ(MessageBoxText(run.seen[1]),

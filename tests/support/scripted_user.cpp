@@ -129,14 +129,14 @@ static HDDEDATA CALLBACK IgnoreTransaction(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA
     return NULL;
 }
 
-bool WaitForProgramManager()
+bool ProgramManagerAnswers(int attempts)
 {
     CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL);  // starts the desktop
     DWORD instance = 0;
     DdeInitializeA(&instance, IgnoreTransaction, APPCMD_CLIENTONLY, 0);
     HSZ service = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
     bool answered = false;
-    for (int attempt = 0; attempt < 600 && !answered; attempt++) {
+    for (int attempt = 0; attempt < attempts && !answered; attempt++) {
         HCONV conversation = DdeConnect(instance, service, service, NULL);
         answered = conversation != NULL;
         if (conversation)
@@ -146,6 +146,11 @@ bool WaitForProgramManager()
     }
     DdeUninitialize(instance);
     return answered;
+}
+
+bool WaitForProgramManager()
+{
+    return ProgramManagerAnswers(600);
 }
 
 bool RunAnsweringMessages(std::string command, DWORD *exitCode)

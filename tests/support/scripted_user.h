@@ -46,6 +46,9 @@ std::string MessageBoxText(const SeenWindow &window);
 
 // Waits until Wine's Program Manager server, in the desktop process, answers DDE.
 bool WaitForProgramManager();
+// Whether a DDE server answers "PROGMAN" within the attempts, half a second apart, once
+// the desktop has been started.
+bool ProgramManagerAnswers(int attempts);
 
 // Runs a command line to its end and gives its exit code, or false when it cannot start.
 // Meanwhile it answers this thread's messages: setup.exe's DDE start-up sends a message to
