@@ -52,6 +52,10 @@ std::string ControlText(HWND window, int id)
 // Saves what the screen shows of a window as a 24-bit BMP file.
 static void SaveScreenshot(HWND window, const std::string &path)
 {
+    // Another program's window may lie over this one, such as the window Wine's shell opens
+    // for a group it has made: the window comes to the top, not activated, and is drawn.
+    SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    RedrawWindow(window, NULL, NULL, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
     RECT rect;
     GetWindowRect(window, &rect);
     int width = rect.right - rect.left, height = rect.bottom - rect.top;
