@@ -32,6 +32,7 @@ MemorySink *Of(void *c) { return (MemorySink *)c; }
 
 ZipSink SinkFor(MemorySink *m) {
   ZipSink s;
+  memset(&s, 0, sizeof s);
   s.context = m;
   s.print = [](void *c, const char *line, int length) {
     Of(c)->lines.push_back(std::string(line, length));
@@ -286,22 +287,22 @@ TEST(ZipExtract, DamagedDataFailsOnlyThatEntry) {
       {"CRC stored", 0, false,
        [](std::string &z, const TestLayout &l) { z[l.data[1]] ^= 1; }, "CRC-32 mismatch"},
       {"CRC field", 8, false,
-       [](std::string &z, const TestLayout &l) { Put32(z, l.central[1] + 16, 1234); },
+       [](std::string &z, const TestLayout &l) { PutEntryField(z, l, 1, 16, 1234); },
        "CRC-32 mismatch"},
       {"size larger than data", 8, false,
-       [](std::string &z, const TestLayout &l) { Put32(z, l.central[1] + 24, 100001); },
+       [](std::string &z, const TestLayout &l) { PutEntryField(z, l, 1, 24, 100001); },
        "shorter than"},
       {"size smaller than data", 8, false,
-       [](std::string &z, const TestLayout &l) { Put32(z, l.central[1] + 24, 99999); },
+       [](std::string &z, const TestLayout &l) { PutEntryField(z, l, 1, 24, 99999); },
        "more data than"},
       {"compressed size too small", 8, false,
        [](std::string &z, const TestLayout &l) {
-         Put32(z, l.central[1] + 20, Get32At(z, l.central[1] + 20) - 2);
+         PutEntryField(z, l, 1, 20, Get32At(z, l.central[1] + 20) - 2);
        },
        "truncated"},
       {"compressed size too large", 8, true,
        [](std::string &z, const TestLayout &l) {
-         Put32(z, l.central[1] + 20, Get32At(z, l.central[1] + 20) + 4);
+         PutEntryField(z, l, 1, 20, Get32At(z, l.central[1] + 20) + 4);
        },
        "compressed size does not match"},
       {"deflate stream damaged", 8, false,

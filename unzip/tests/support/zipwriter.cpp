@@ -45,6 +45,13 @@ uint32_t Get32At(const std::string &zip, size_t offset) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | ((uint32_t)p[3] << 24);
 }
 
+void PutEntryField(std::string &zip, const TestLayout &layout, size_t entry, size_t field,
+                   uint32_t value) {
+  Put32(zip, layout.central[entry] + field, value);
+  size_t local = layout.local[entry] + field - 2;
+  if (Get32At(zip, local) != 0) Put32(zip, local, value);
+}
+
 std::string RandomBytes(size_t count, uint32_t seed) {
   std::string out(count, '\0');
   for (size_t i = 0; i < count; ++i) {

@@ -32,6 +32,10 @@ std::string MakeZip(const std::vector<TestEntry> &entries, TestLayout *layout = 
 void Put16(std::string &zip, size_t offset, uint16_t value);
 void Put32(std::string &zip, size_t offset, uint32_t value);
 uint32_t Get32At(const std::string &zip, size_t offset);
+// Changes a CRC or size field (given by its offset in the central header) of one entry in
+// both headers, so that they still agree; a local field left zero for a data descriptor stays.
+void PutEntryField(std::string &zip, const TestLayout &layout, size_t entry, size_t field,
+                   uint32_t value);
 // Pseudo-random bytes (fixed seed) that deflate cannot shrink.
 std::string RandomBytes(size_t count, uint32_t seed);
 
