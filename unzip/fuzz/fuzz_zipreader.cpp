@@ -57,13 +57,23 @@ int Commit(void *, const ZipEntryInfo *e) {
 }
 void Abort(void *) { ++closed; }
 const char *LastError(void *) { return "fuzz sink"; }
+// Latin-1 stands for the system's code page: characters beyond it do not convert.
+int FromUnicode(void *, const uint16_t *text, size_t count, char *out, size_t outSize) {
+  if (count >= outSize) return -1;
+  for (size_t i = 0; i < count; ++i) {
+    if (text[i] >= 0x100) return -1;
+    out[i] = (char)text[i];
+  }
+  return (int)count;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Input in = {data, size};
   ZipSource source = {&in, size, Read};
-  ZipSink sink = {nullptr, Print, MakeDirectory, Exists, Open, Write, Commit, Abort, LastError};
+  ZipSink sink = {nullptr, Print,  MakeDirectory, Exists,  Open,       Write,
+                  Commit,  Abort, LastError,     nullptr, FromUnicode};
   ZipOptions options;
   memset(&options, 0, sizeof options);
   options.overwrite = 1;

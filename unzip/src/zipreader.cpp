@@ -378,12 +378,14 @@ bool HasUnicodeDeviceName(const uint16_t *units, size_t count) {
 }
 
 // Turns a UTF-8 name into the system's code page through the sink; on failure *reason names
-// the cause and e->display shows the name as decoded (or its raw bytes when it is not UTF-8).
+// the cause and e->display shows the name as decoded (its ASCII alone when it is not UTF-8).
 int ConvertName(Reader *r, Entry *e, const unsigned char *utf8, size_t length, char *out,
                 size_t outSize, size_t *outLength, const char **reason) {
   int count = ZipDecodeUtf8(utf8, length, r->unicodeName, kMaxUtf8Name);
   if (count < 0) {
     MakeDisplayName(utf8, length, e->display, sizeof e->display);
+    for (char *c = e->display; *c != '\0'; ++c)
+      if ((unsigned char)*c >= 0x80) *c = '?';  // not characters of any code page
     *reason = length > kMaxUtf8Name ? "name too long" : "name is not valid UTF-8";
     return 1;
   }

@@ -16,7 +16,14 @@ struct TestEntry {
   uint16_t flags = 0;       // extra general-purpose flags, e.g. 1 for "encrypted"
   uint16_t dosDate = (44 << 9) | (3 << 5) | 15;  // 2024-03-15
   uint16_t dosTime = (12 << 11) | (34 << 5) | (56 / 2);
+  std::string extra = "";       // extra field of the central header
+  std::string localExtra = "";  // extra field of the local header
 };
+
+// One extra field: id, size and data.
+std::string ExtraField(uint16_t id, const std::string &data);
+// A Unicode path field (0x7075) giving utf8 as the name of an entry whose header has name.
+std::string UnicodePathField(const std::string &name, const std::string &utf8);
 
 // Where the parts of a written archive lie, so that tests can damage them.
 struct TestLayout {
