@@ -1,7 +1,11 @@
-// libFuzzer target: any bytes given to the reader end cleanly, and accepted names stay safe.
+// libFuzzer target: any bytes given to the reader end cleanly, accepted names stay safe, and
+// no two entries are written to one name.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <set>
+#include <string>
 
 #include "zipreader.h"
 
@@ -14,6 +18,15 @@ struct Input {
 
 int open_ = 0, closed = 0;
 uint64_t written = 0;
+// Names written so far for this input, folded as the reader compares them: no file may be
+// written twice, nor where a folder was made.
+std::set<std::string> files, folders;
+
+std::string Folded(const char *path) {
+  std::string name = path;
+  ZipFoldCase(&name[0], name.size());
+  return name;
+}
 
 int Read(void *c, uint64_t offset, void *buffer, uint32_t count) {
   const Input *in = (const Input *)c;
@@ -36,12 +49,15 @@ void CheckPath(const char *path) {
 
 int MakeDirectory(void *, const char *path) {
   CheckPath(path);
+  if (files.count(Folded(path))) abort();
+  folders.insert(Folded(path));
   return 0;
 }
 int Exists(void *, const char *) { return 0; }
 int Open(void *, const ZipEntryInfo *e) {
   CheckPath(e->name);
-  if (open_ != closed) abort();
+  if (open_ != closed || folders.count(Folded(e->name)) || !files.insert(Folded(e->name)).second)
+    abort();
   ++open_;
   written = 0;
   return 0;
@@ -78,6 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   memset(&options, 0, sizeof options);
   options.overwrite = 1;
   open_ = closed = 0;
+  files.clear();
+  folders.clear();
   ZipExtract(&source, &sink, &options);
   if (open_ != closed) abort();
   return 0;

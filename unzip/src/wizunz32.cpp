@@ -33,18 +33,16 @@ typedef int(__cdecl *PrintCallback)(void *unused, int length, const char *bytes)
 // under the 1024 bytes the log accepts in one piece.
 enum { kBatchLimit = 1000, kBatchWaitMs = 100 };
 
+// Files and folders an extraction remembers; an archive has at most 65535 entries, each
+// making at most its folders and one file. Beyond that (or without memory) the check that
+// needs the tables errs on the side of replacing, as an extraction always did.
+const size_t kMaxRemembered = 1 << 20;
+
 DWORD Field(const unsigned char *block, int offset) {
   DWORD value;
   memcpy(&value, block + offset, sizeof value);
   return value;
 }
-
-// A set of 64-bit keys (open addressing), for what this extraction wrote.
-struct KeySet {
-  uint64_t *slots;
-  size_t capacity;  // a power of two, or 0
-  size_t count;
-};
 
 struct Platform {
   PrintCallback print;
@@ -59,8 +57,8 @@ struct Platform {
   DWORD temporaryNumber;
   int direct;                // the file is written under the entry's own name
   char error[160];
-  KeySet writtenFiles;       // identities of the files this extraction wrote
-  KeySet madeFolders;        // folded names of the folders it made
+  ZipKeySet writtenFiles;    // identities of the files this extraction wrote
+  ZipKeySet madeFolders;     // folded names of the folders it made
   int replacing;             // the entry's name was taken when its file was opened
 };
 
@@ -121,43 +119,7 @@ uint64_t HashFolded(const char *name) {
   if (length >= sizeof folded) length = sizeof folded - 1;
   memcpy(folded, name, length);
   FoldName(nullptr, folded, length);
-  uint64_t hash = 14695981039346656037ull;
-  for (size_t i = 0; i < length; ++i) hash = (hash ^ (unsigned char)folded[i]) * 1099511628211ull;
-  return hash;
-}
-
-// Adds key to an open-addressing set (0 stands for an empty slot). Returns 1 when the set
-// cannot grow; the check that needs it then errs on the side of replacing, as before.
-int AddToSet(KeySet *set, uint64_t key) {
-  if (key == 0) key = 1;
-  if (2 * (set->count + 1) > set->capacity) {
-    size_t capacity = set->capacity ? 2 * set->capacity : 256;
-    uint64_t *slots = (uint64_t *)calloc(capacity, sizeof(uint64_t));
-    if (slots == nullptr) return 1;
-    for (size_t i = 0; i < set->capacity; ++i) {
-      if (set->slots[i] == 0) continue;
-      size_t at = (size_t)set->slots[i] & (capacity - 1);
-      while (slots[at] != 0) at = (at + 1) & (capacity - 1);
-      slots[at] = set->slots[i];
-    }
-    free(set->slots);
-    set->slots = slots;
-    set->capacity = capacity;
-  }
-  size_t at = (size_t)key & (set->capacity - 1);
-  while (set->slots[at] != 0 && set->slots[at] != key) at = (at + 1) & (set->capacity - 1);
-  if (set->slots[at] == 0) ++set->count;
-  set->slots[at] = key;
-  return 0;
-}
-
-bool InSet(const KeySet *set, uint64_t key) {
-  if (key == 0) key = 1;
-  if (set->capacity == 0) return false;
-  size_t at = (size_t)key & (set->capacity - 1);
-  for (; set->slots[at] != 0; at = (at + 1) & (set->capacity - 1))
-    if (set->slots[at] == key) return true;
-  return false;
+  return ZipHash(ZIP_HASH_START, folded, length);
 }
 
 // A file's identity: its volume, its index there and its size. A volume that gives no index
@@ -166,11 +128,9 @@ uint64_t FileIdentity(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(file, &info) || (info.nFileIndexHigh | info.nFileIndexLow) == 0)
     return 0;
-  uint64_t key = 14695981039346656037ull;
   DWORD parts[] = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow,
                    info.nFileSizeLow};
-  for (DWORD part : parts) key = (key ^ part) * 1099511628211ull;
-  return key;
+  return ZipHash(ZIP_HASH_START, parts, sizeof parts);
 }
 
 uint64_t FileIdentityByName(const char *name) {
@@ -189,7 +149,7 @@ int RefuseWrittenFile(Platform *p, const ZipEntryInfo *entry) {
   char name[MAX_PATH];
   ToWindowsPath(entry->name, name, sizeof name);
   uint64_t identity = FileIdentityByName(name);
-  if (identity == 0 || !InSet(&p->writtenFiles, identity)) return 0;
+  if (identity == 0 || !ZipKeySetHas(&p->writtenFiles, identity)) return 0;
   snprintf(p->error, sizeof p->error,
            "the name leads to a file that another entry of this archive wrote");
   return 1;
@@ -207,7 +167,7 @@ int RefuseAliasOfMadeFolder(Platform *p, const char *name) {
   if (HashFolded(last) == HashFolded(found.cFileName)) return 0;
   char longName[MAX_PATH];
   int n = snprintf(longName, sizeof longName, "%.*s%s", (int)(last - name), name, found.cFileName);
-  if (n < 0 || n >= (int)sizeof longName || !InSet(&p->madeFolders, HashFolded(longName)))
+  if (n < 0 || n >= (int)sizeof longName || !ZipKeySetHas(&p->madeFolders, HashFolded(longName)))
     return 0;
   snprintf(p->error, sizeof p->error,
            "the name is another name of the folder %.100s that this extraction made",
@@ -264,7 +224,7 @@ int MakeDirectory(void *context, const char *path) {
   char name[MAX_PATH];
   ToWindowsPath(path, name, sizeof name);
   if (CreateDirectoryA(name, nullptr)) {
-    AddToSet(&p->madeFolders, HashFolded(name));
+    ZipKeySetAdd(&p->madeFolders, HashFolded(name), kMaxRemembered);
     return 0;
   }
   DWORD attributes = GetFileAttributesA(name);
@@ -394,7 +354,7 @@ int CommitEntry(void *context, const ZipEntryInfo *entry) {
     ToWindowsPath(entry->name, name, sizeof name);
     identity = FileIdentityByName(name);
   }
-  if (identity != 0) AddToSet(&p->writtenFiles, identity);
+  if (identity != 0) ZipKeySetAdd(&p->writtenFiles, identity, kMaxRemembered);
   return 0;
 }
 

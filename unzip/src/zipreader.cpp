@@ -66,8 +66,17 @@ enum NameKind { NAME_FILE, NAME_DIRECTORY, NAME_PARENT };
 struct WrittenName {
   uint64_t hash;     // of the name as the file system compares it
   uint32_t central;  // offset of the entry's central header
-  uint32_t kind;     // NameKind; NAME_PARENT is the folder an entry goes into
+  uint32_t kind;     // NameKind; NAME_PARENT is a folder an entry goes into
 };
+struct NameTable {
+  WrittenName *names;
+  size_t count;
+  size_t capacity;
+  ZipKeySet folders;  // every folder that some entry goes into, once
+};
+// More distinct folders than an honest archive of 65535 entries has: the bound keeps the
+// tables of a hostile archive within a few megabytes.
+const size_t kMaxFolders = 262144;
 
 struct Reader {
   const ZipSource *source;
@@ -255,6 +264,46 @@ void ZipFoldCase(char *text, size_t length) {
       c = 0x9F;
     text[i] = (char)c;
   }
+}
+
+int ZipKeySetAdd(ZipKeySet *set, uint64_t key, size_t limit) {
+  if (key == 0) key = 1;  // 0 marks an empty slot
+  if (ZipKeySetHas(set, key)) return 0;
+  if (set->count >= limit) return -1;
+  if (2 * (set->count + 1) > set->capacity) {
+    size_t capacity = set->capacity ? 2 * set->capacity : 256;
+    uint64_t *slots = (uint64_t *)calloc(capacity, sizeof(uint64_t));
+    if (slots == nullptr) return -1;
+    for (size_t i = 0; i < set->capacity; ++i) {
+      if (set->slots[i] == 0) continue;
+      size_t at = (size_t)set->slots[i] & (capacity - 1);
+      while (slots[at] != 0) at = (at + 1) & (capacity - 1);
+      slots[at] = set->slots[i];
+    }
+    free(set->slots);
+    set->slots = slots;
+    set->capacity = capacity;
+  }
+  size_t at = (size_t)key & (set->capacity - 1);
+  while (set->slots[at] != 0) at = (at + 1) & (set->capacity - 1);
+  set->slots[at] = key;
+  ++set->count;
+  return 1;
+}
+
+int ZipKeySetHas(const ZipKeySet *set, uint64_t key) {
+  if (key == 0) key = 1;
+  if (set->capacity == 0) return 0;
+  for (size_t at = (size_t)key & (set->capacity - 1); set->slots[at] != 0;
+       at = (at + 1) & (set->capacity - 1))
+    if (set->slots[at] == key) return 1;
+  return 0;
+}
+
+uint64_t ZipHash(uint64_t hash, const void *bytes, size_t length) {
+  const unsigned char *p = (const unsigned char *)bytes;
+  for (size_t i = 0; i < length; ++i) hash = (hash ^ p[i]) * 1099511628211ull;
+  return hash;
 }
 
 int ZipDecodeUtf8(const unsigned char *text, size_t length, uint16_t *out, size_t outSize) {
@@ -531,20 +580,21 @@ ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **rea
       return PARSE_ENTRY_BAD;
     }
   }
-  unsigned char localName[kMaxUtf8Name];
+  // The local name and extra field are read together; the streaming buffer is free here.
+  const unsigned char *localExtra = r->in + nameLength;
   if (localNameLength != nameLength || Get16(local + 8) != e->method ||
       ((Get16(local + 6) ^ e->flags) & (kEncryptedFlags | kDescriptorFlag | kUtf8Flag)) != 0 ||
-      ReadSource(r, e->localOffset + kLocalSize, localName, nameLength) != 0 ||
-      memcmp(localName, raw, nameLength) != 0 ||
-      ReadSource(r, e->localOffset + kLocalSize + nameLength, r->in, localExtraLength) != 0) {
+      (uint32_t)nameLength + localExtraLength > kChunk ||
+      ReadSource(r, e->localOffset + kLocalSize, r->in, nameLength + localExtraLength) != 0 ||
+      memcmp(r->in, raw, nameLength) != 0) {
     *reason = "local header does not match the central directory";
     return PARSE_ENTRY_BAD;
   }
-  if (SignalsEncryption(r->in, localExtraLength)) {
+  if (SignalsEncryption(localExtra, localExtraLength)) {
     *reason = "encrypted entries are not supported";
     return PARSE_ENTRY_BAD;
   }
-  field = FindField(r->in, localExtraLength, kUnicodePathField, &fieldSize);
+  field = FindField(localExtra, localExtraLength, kUnicodePathField, &fieldSize);
   if (field != nullptr) {
     size_t pathLength;
     const unsigned char *path = UnicodePath(field, fieldSize, raw, nameLength, &pathLength, reason);
@@ -624,63 +674,74 @@ int CompareRanges(const void *a, const void *b) {
   return x->start < y->start ? -1 : x->start > y->start ? 1 : 0;
 }
 
+bool Selected(Reader *r, const Entry *e);
+
 int CompareNames(const void *a, const void *b) {
   const WrittenName *x = (const WrittenName *)a, *y = (const WrittenName *)b;
   if (x->hash != y->hash) return x->hash < y->hash ? -1 : 1;
   return x->central < y->central ? -1 : x->central > y->central ? 1 : 0;
 }
 
-// 64-bit FNV-1a of a name as the file system compares it. Equal names always hash alike, so
-// no clash is missed; two different names sharing a hash could only refuse an archive.
-uint64_t HashName(Reader *r, const char *name, size_t length) {
+// The names that extracting e writes, as the second pass will write them: the entry's own and
+// every folder it goes into, each folder once (the first entry that needs it). Hashes are of
+// the names as the file system compares them: equal names always hash alike, so no clash is
+// missed; two different names sharing a 64-bit hash could only refuse an archive.
+int AddWrittenNames(Reader *r, Entry *e, uint32_t central, NameTable *table, const char **reason) {
+  if (r->options->listOnly || !Selected(r, e)) return 0;
+  const char *name = e->name;
+  if (r->options->junkPaths) {
+    if (e->isDirectory) return 0;
+    const char *base = strrchr(name, '/');
+    if (base != nullptr) name = base + 1;
+  }
+  size_t length = strlen(name);
+  if (length == 0) return 0;
   char folded[ZIP_MAX_NAME + 1];
   memcpy(folded, name, length);
   if (r->sink->foldCase != nullptr)
     r->sink->foldCase(r->sink->context, folded, length);
   else
     ZipFoldCase(folded, length);
-  uint64_t hash = 14695981039346656037ull;
-  for (size_t i = 0; i < length; ++i) hash = (hash ^ (unsigned char)folded[i]) * 1099511628211ull;
-  return hash;
-}
-
-bool Selected(Reader *r, const Entry *e);
-
-// The names that extracting e writes, as the second pass will write them: the entry's own and
-// the folder it goes into (unless the previous entry went into the same one).
-void AddWrittenNames(Reader *r, Entry *e, uint32_t central, WrittenName *names, unsigned *count,
-                     uint64_t *lastParent) {
-  if (r->options->listOnly || !Selected(r, e)) return;
-  const char *name = e->name;
-  if (r->options->junkPaths) {
-    if (e->isDirectory) return;
-    const char *base = strrchr(name, '/');
-    if (base != nullptr) name = base + 1;
+  uint64_t hash = ZIP_HASH_START;
+  for (size_t i = 0; i <= length; ++i) {
+    bool whole = i == length;
+    if (whole || folded[i] == '/') {
+      int added = 1;
+      if (!whole) added = ZipKeySetAdd(&table->folders, hash, kMaxFolders);
+      if (added < 0) {
+        *reason = "too many folders";
+        return 1;
+      }
+      if (added > 0 && table->count == table->capacity) {
+        size_t capacity = table->capacity ? 2 * table->capacity : 1024;
+        WrittenName *grown = (WrittenName *)realloc(table->names, capacity * sizeof(WrittenName));
+        if (grown == nullptr) {
+          *reason = "out of memory";
+          return 1;
+        }
+        table->names = grown;
+        table->capacity = capacity;
+      }
+      if (added > 0) {
+        WrittenName *n = &table->names[table->count++];
+        n->hash = hash;
+        n->central = central;
+        n->kind = !whole ? NAME_PARENT : e->isDirectory ? NAME_DIRECTORY : NAME_FILE;
+      }
+    }
+    if (!whole) hash = ZipHash(hash, &folded[i], 1);
   }
-  size_t length = strlen(name);
-  if (length == 0) return;
-  names[*count].hash = HashName(r, name, length);
-  names[*count].central = central;
-  names[*count].kind = e->isDirectory ? NAME_DIRECTORY : NAME_FILE;
-  ++*count;
-  const char *slash = strrchr(name, '/');
-  if (slash == nullptr) return;
-  uint64_t parent = HashName(r, name, (size_t)(slash - name));
-  if (parent == *lastParent) return;
-  *lastParent = parent;
-  names[*count].hash = parent;
-  names[*count].central = central;
-  names[*count].kind = NAME_PARENT;
-  ++*count;
+  return 0;
 }
 
 // Two entries that Windows would write to one file (names that differ in letter case, in
 // '/' or '\', in "." components), or a file where another entry needs a folder: every later
 // one is listed with the first. Folders may repeat.
-unsigned ReportClashes(Reader *r, WrittenName *names, unsigned count) {
+unsigned ReportClashes(Reader *r, WrittenName *names, size_t count) {
+  if (count < 2) return 0;
   qsort(names, count, sizeof(WrittenName), CompareNames);
   unsigned clashes = 0;
-  for (unsigned first = 0, end; first < count; first = end) {
+  for (size_t first = 0, end; first < count; first = end) {
     bool file = false;
     for (end = first; end < count && names[end].hash == names[first].hash; ++end)
       file = file || names[end].kind == NAME_FILE;
@@ -689,7 +750,7 @@ unsigned ReportClashes(Reader *r, WrittenName *names, unsigned count) {
     const char *reason;
     uint64_t at = names[first].central;
     ParseEntry(r, &at, &earlier, &reason);
-    for (unsigned i = first + 1; i < end; ++i) {
+    for (size_t i = first + 1; i < end; ++i) {
       at = names[i].central;
       ParseEntry(r, &at, &later, &reason);
       char text[300];
@@ -707,19 +768,16 @@ unsigned ReportClashes(Reader *r, WrittenName *names, unsigned count) {
 // (overlapping entries are how small archives pretend to hold huge amounts of data), and no
 // two entries may write one file.
 int CheckArchive(Reader *r) {
-  // At most 65535 entries without ZIP64, so the tables have a fixed upper bound (1 MB of
-  // ranges, 2 MB of names).
-  size_t slots = r->entryCount ? r->entryCount : 1;
-  Range *ranges = (Range *)malloc(sizeof(Range) * slots);
-  WrittenName *names = (WrittenName *)malloc(sizeof(WrittenName) * 2 * slots);
-  if (ranges == nullptr || names == nullptr) {
-    free(ranges);
-    free(names);
+  // At most 65535 entries without ZIP64, so the table has a fixed upper bound (1 MB).
+  Range *ranges = (Range *)malloc(sizeof(Range) * (r->entryCount ? r->entryCount : 1));
+  if (ranges == nullptr) {
     Print(r, "  error:  out of memory\n");
     return 1;
   }
-  unsigned failures = 0, count = 0, nameCount = 0;
-  uint64_t position = r->centralStart, lastParent = 0;
+  NameTable names;
+  memset(&names, 0, sizeof names);
+  unsigned failures = 0, count = 0;
+  uint64_t position = r->centralStart;
   Entry e;
   for (uint32_t i = 0; i < r->entryCount; ++i) {
     const char *reason = nullptr;
@@ -734,7 +792,11 @@ int CheckArchive(Reader *r) {
     ranges[count].start = e.localOffset;
     ranges[count].end = e.dataStart + e.compressedSize;
     ++count;
-    AddWrittenNames(r, &e, (uint32_t)central, names, &nameCount, &lastParent);
+    if (AddWrittenNames(r, &e, (uint32_t)central, &names, &reason) != 0) {
+      Fail(r, "(archive)", reason);
+      ++failures;
+      break;
+    }
   }
   if (failures == 0 && position != r->centralEnd) {
     Fail(r, "(central directory)", "entry count does not match the directory size");
@@ -748,8 +810,9 @@ int CheckArchive(Reader *r) {
     }
   }
   free(ranges);
-  if (failures == 0) failures += ReportClashes(r, names, nameCount);
-  free(names);
+  if (failures == 0) failures += ReportClashes(r, names.names, names.count);
+  free(names.names);
+  free(names.folders.slots);
   return failures == 0 ? 0 : 1;
 }
 

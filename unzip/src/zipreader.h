@@ -83,6 +83,20 @@ int ZipCheckName(const char *raw, size_t length, char *out, size_t outSize, int 
 // Upper-cases ASCII letters and the letters of the Windows-1252 code page in place.
 void ZipFoldCase(char *text, size_t length);
 
+// A set of 64-bit keys (open addressing), zero-initialised before use, freed with free(slots).
+struct ZipKeySet {
+  uint64_t *slots;
+  size_t capacity;  // a power of two, or 0
+  size_t count;
+};
+// Adds key; returns 1 when it was new, 0 when it was there already, -1 when the set would
+// grow beyond limit keys or memory runs out.
+int ZipKeySetAdd(ZipKeySet *set, uint64_t key, size_t limit);
+int ZipKeySetHas(const ZipKeySet *set, uint64_t key);
+// 64-bit FNV-1a over bytes, continuing from hash (start with ZIP_HASH_START).
+#define ZIP_HASH_START 14695981039346656037ull
+uint64_t ZipHash(uint64_t hash, const void *bytes, size_t length);
+
 // Decodes strict UTF-8 (no overlong forms, surrogates, code points beyond U+10FFFF or cut
 // sequences) into UTF-16. Returns the number of units written, or -1 when the bytes are not
 // UTF-8 or out is too small.

@@ -504,6 +504,10 @@ TEST(ZipExtract, RefusesEntriesThatAreOneFileOnWindows) {
        "D/x: its folder has the same name on Windows as d"},
       {"folder of an entry then file", {{"d/x", "1", 8}, {"D", "2", 8}},
        "D: same name on Windows as the folder of d/x"},
+      {"file then deeper entry", {{"d", "1", 8}, {"D/x/y", "2", 8}},
+       "D/x/y: its folder has the same name on Windows as d"},
+      {"deeper entry then file", {{"d/x/y", "1", 8}, {"e", "", 0}, {"D", "2", 8}},
+       "D: same name on Windows as the folder of d/x/y"},
       {"UTF-8 and ANSI", {{"caf\xe9", "1", 8}, {"caf\xc3\xa9", "2", 8, false, kUtf8}},
        "caf\xe9: same name on Windows as caf\xe9"},
   };
