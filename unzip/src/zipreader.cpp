@@ -76,7 +76,7 @@ struct NameTable {
 };
 // More distinct folders than an honest archive of 65535 entries has: the bound keeps the
 // tables of a hostile archive within a few megabytes.
-const size_t kMaxFolders = 262144;
+const size_t kMaxFolders = 131072;
 
 struct Reader {
   const ZipSource *source;
