@@ -553,6 +553,22 @@ TEST(ZipExtract, FoldersMayRepeatAndOnlyWrittenNamesCount) {
   EXPECT_EQ(2u, exact.files.size());
 }
 
+// The table of folders has a bound: an archive of a few thousand entries, each going into
+// 120 folders of its own, is refused rather than filling memory.
+TEST(ZipExtract, RefusesMoreFoldersThanAnyHonestArchiveHas) {
+  std::vector<TestEntry> entries;
+  std::string deep;
+  for (int level = 0; level < 120; ++level) deep += "f/";
+  for (int i = 0; i < 1200; ++i) entries.push_back({std::to_string(i) + "/" + deep + "x", "", 0});
+  MemorySink sink;
+  EXPECT_EQ(ZIP_REFUSED, Extract(MakeZip(entries), &sink));
+  EXPECT_NE(std::string::npos, AllText(sink).find("(archive): too many folders"));
+  entries.resize(1000);  // 121,000 folders
+  MemorySink fits;
+  EXPECT_EQ(ZIP_OK, Extract(MakeZip(entries), &fits));
+  EXPECT_EQ(1000u, fits.files.size());
+}
+
 TEST(ZipExtract, Utf8NamesAreDecodedAndConvertedOrRefused) {
   const int kUtf8 = 0x0800;
   {
