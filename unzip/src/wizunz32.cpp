@@ -228,6 +228,7 @@ int MakeDirectory(void *context, const char *path) {
     return 0;
   }
   DWORD attributes = GetFileAttributesA(name);
+  // The folder exists: refused when the name is another name of one this extraction made.
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return RefuseAliasOfMadeFolder(p, name);
   SetError(p, "cannot create directory");
