@@ -53,7 +53,9 @@ int MakeDirectory(void *, const char *path) {
   folders.insert(Folded(path));
   return 0;
 }
-int Exists(void *, const char *) { return 0; }
+int Exists(void *, const char *path) {
+  return (int)(files.count(Folded(path)) + folders.count(Folded(path)));
+}
 int Open(void *, const ZipEntryInfo *e) {
   CheckPath(e->name);
   if (open_ != closed || folders.count(Folded(e->name)) || !files.insert(Folded(e->name)).second)
@@ -90,9 +92,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   ZipSource source = {&in, size, Read};
   ZipSink sink = {nullptr, Print,  MakeDirectory, Exists,  Open,       Write,
                   Commit,  Abort, LastError,     nullptr, FromUnicode};
+  // The settings come from the input's length, so that every one of them gets explored
+  // without disturbing the archive's bytes.
+  static const char *const kSelection[] = {"a", "d/A.TXT"};
   ZipOptions options;
   memset(&options, 0, sizeof options);
-  options.overwrite = 1;
+  options.overwrite = (size & 1) == 0;
+  options.quiet = (size & 2) != 0;
+  options.junkPaths = (size & 4) != 0;
+  options.listOnly = (size & 24) == 24;
+  if ((size & 24) == 8) {
+    options.selectCount = 2;
+    options.selectNames = kSelection;
+  }
   open_ = closed = 0;
   files.clear();
   folders.clear();
