@@ -89,7 +89,8 @@ int main(int argc, char **argv) {
     return 2;
   }
   ZipSource source = {&files, (uint64_t)s.st_size, Read};
-  ZipSink sink = {&files, Print, MakeDirectory, Exists, Open, Write, Commit, Abort, LastError};
+  ZipSink sink = {&files, Print, MakeDirectory, Exists,  Open,   Write,
+                  Commit, Abort, LastError,     nullptr, nullptr};
   ZipOptions options;
   memset(&options, 0, sizeof options);
   options.overwrite = 1;

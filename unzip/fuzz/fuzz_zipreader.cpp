@@ -1,7 +1,11 @@
-// libFuzzer target: any bytes given to the reader end cleanly, and accepted names stay safe.
+// libFuzzer target: any bytes given to the reader end cleanly, accepted names stay safe, and
+// no two entries are written to one name.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <set>
+#include <string>
 
 #include "zipreader.h"
 
@@ -14,6 +18,15 @@ struct Input {
 
 int open_ = 0, closed = 0;
 uint64_t written = 0;
+// Names written so far for this input, folded as the reader compares them: no file may be
+// written twice, nor where a folder was made.
+std::set<std::string> files, folders;
+
+std::string Folded(const char *path) {
+  std::string name = path;
+  ZipFoldCase(&name[0], name.size());
+  return name;
+}
 
 int Read(void *c, uint64_t offset, void *buffer, uint32_t count) {
   const Input *in = (const Input *)c;
@@ -36,12 +49,17 @@ void CheckPath(const char *path) {
 
 int MakeDirectory(void *, const char *path) {
   CheckPath(path);
+  if (files.count(Folded(path))) abort();
+  folders.insert(Folded(path));
   return 0;
 }
-int Exists(void *, const char *) { return 0; }
+int Exists(void *, const char *path) {
+  return (int)(files.count(Folded(path)) + folders.count(Folded(path)));
+}
 int Open(void *, const ZipEntryInfo *e) {
   CheckPath(e->name);
-  if (open_ != closed) abort();
+  if (open_ != closed || folders.count(Folded(e->name)) || !files.insert(Folded(e->name)).second)
+    abort();
   ++open_;
   written = 0;
   return 0;
@@ -57,17 +75,39 @@ int Commit(void *, const ZipEntryInfo *e) {
 }
 void Abort(void *) { ++closed; }
 const char *LastError(void *) { return "fuzz sink"; }
+// Latin-1 stands for the system's code page: characters beyond it do not convert.
+int FromUnicode(void *, const uint16_t *text, size_t count, char *out, size_t outSize) {
+  if (count >= outSize) return -1;
+  for (size_t i = 0; i < count; ++i) {
+    if (text[i] >= 0x100) return -1;
+    out[i] = (char)text[i];
+  }
+  return (int)count;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Input in = {data, size};
   ZipSource source = {&in, size, Read};
-  ZipSink sink = {nullptr, Print, MakeDirectory, Exists, Open, Write, Commit, Abort, LastError};
+  ZipSink sink = {nullptr, Print,  MakeDirectory, Exists,  Open,       Write,
+                  Commit,  Abort, LastError,     nullptr, FromUnicode};
+  // The settings come from the input's length, so that every one of them gets explored
+  // without disturbing the archive's bytes.
+  static const char *const kSelection[] = {"a", "d/A.TXT"};
   ZipOptions options;
   memset(&options, 0, sizeof options);
-  options.overwrite = 1;
+  options.overwrite = (size & 1) == 0;
+  options.quiet = (size & 2) != 0;
+  options.junkPaths = (size & 4) != 0;
+  options.listOnly = (size & 24) == 24;
+  if ((size & 24) == 8) {
+    options.selectCount = 2;
+    options.selectNames = kSelection;
+  }
   open_ = closed = 0;
+  files.clear();
+  folders.clear();
   ZipExtract(&source, &sink, &options);
   if (open_ != closed) abort();
   return 0;

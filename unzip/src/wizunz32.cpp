@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "zipreader.h"
@@ -32,6 +33,11 @@ typedef int(__cdecl *PrintCallback)(void *unused, int length, const char *bytes)
 // under the 1024 bytes the log accepts in one piece.
 enum { kBatchLimit = 1000, kBatchWaitMs = 100 };
 
+// Files and folders an extraction remembers; an archive has at most 65535 entries, each
+// making at most its folders and one file. Beyond that (or without memory) the check that
+// needs the tables errs on the side of replacing, as an extraction always did.
+const size_t kMaxRemembered = 1 << 20;
+
 DWORD Field(const unsigned char *block, int offset) {
   DWORD value;
   memcpy(&value, block + offset, sizeof value);
@@ -51,6 +57,9 @@ struct Platform {
   DWORD temporaryNumber;
   int direct;                // the file is written under the entry's own name
   char error[160];
+  ZipKeySet writtenFiles;    // identities of the files this extraction wrote
+  ZipKeySet madeFolders;     // folded names of the folders it made
+  int replacing;             // the entry's name was taken when its file was opened
 };
 
 // Keeps the text of a failed Windows call, without its line break.
@@ -70,6 +79,100 @@ void ToWindowsPath(const char *path, char *out, size_t size) {
   snprintf(out, size, "%s", path);
   for (char *c = out; *c; ++c)
     if (*c == '/') *c = '\\';
+}
+
+// ---- Names this extraction wrote. Two entries must never end in one file. The reader refuses
+// names that are alike in the archive; what only the file system knows (an 8.3 alias of a long
+// name, a name a FAT volume cuts to 8.3) is caught here, when a name turns out to be taken:
+// a file by its identity on the volume, a folder by the long name its alias stands for.
+// Files and folders that existed before the extraction are not in these tables, so an earlier
+// installation is still replaced.
+
+// Upper-cases a name in place as Windows compares names, for the reader and for the checks here.
+void FoldName(void *, char *text, size_t length) {
+  if (length == 0) return;
+  if (LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_UPPERCASE, text, (int)length, text,
+                   (int)length) != (int)length)
+    ZipFoldCase(text, length);
+}
+
+// UTF-16 to the ANSI code page, refusing any character that does not come back unchanged
+// (Windows 95 has no flag that forbids best-fit substitutes such as 'a' for U+0101).
+int FromUnicode(void *, const uint16_t *text, size_t count, char *out, size_t outSize) {
+  if (count == 0) return 0;
+  if (count > ZIP_MAX_NAME || outSize < 2) return -1;
+  BOOL defaulted = FALSE;
+  int n = WideCharToMultiByte(CP_ACP, 0, (LPCWSTR)text, (int)count, out, (int)outSize - 1,
+                              nullptr, &defaulted);
+  WCHAR back[ZIP_MAX_NAME];
+  if (n <= 0 || defaulted ||
+      MultiByteToWideChar(CP_ACP, 0, out, n, back, ZIP_MAX_NAME) != (int)count ||
+      memcmp(back, text, count * sizeof(WCHAR)) != 0)
+    return -1;
+  out[n] = '\0';
+  return n;
+}
+
+uint64_t HashFolded(const char *name) {
+  char folded[MAX_PATH];
+  size_t length = strlen(name);
+  if (length >= sizeof folded) length = sizeof folded - 1;
+  memcpy(folded, name, length);
+  FoldName(nullptr, folded, length);
+  return ZipHash(ZIP_HASH_START, folded, length);
+}
+
+// A file's identity: its volume, its index there and its size. A volume that gives no index
+// (all zero) gives no identity.
+uint64_t FileIdentity(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info) || (info.nFileIndexHigh | info.nFileIndexLow) == 0)
+    return 0;
+  DWORD parts[] = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow,
+                   info.nFileSizeLow};
+  return ZipHash(ZIP_HASH_START, parts, sizeof parts);
+}
+
+uint64_t FileIdentityByName(const char *name) {
+  HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  uint64_t identity = FileIdentity(file);
+  CloseHandle(file);
+  return identity;
+}
+
+// Called where an entry's file name turns out to be taken: fails when the name leads to a file
+// that this extraction wrote for another entry.
+int RefuseWrittenFile(Platform *p, const ZipEntryInfo *entry) {
+  p->replacing = 1;
+  char name[MAX_PATH];
+  ToWindowsPath(entry->name, name, sizeof name);
+  uint64_t identity = FileIdentityByName(name);
+  if (identity == 0 || !ZipKeySetHas(&p->writtenFiles, identity)) return 0;
+  snprintf(p->error, sizeof p->error,
+           "the name leads to a file that another entry of this archive wrote");
+  return 1;
+}
+
+// Called where a folder turns out to exist: fails when the name is another name (an alias)
+// of a folder that this extraction made.
+int RefuseAliasOfMadeFolder(Platform *p, const char *name) {
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA(name, &found);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  FindClose(find);
+  const char *slash = strrchr(name, '\\');
+  const char *last = slash ? slash + 1 : name;
+  if (HashFolded(last) == HashFolded(found.cFileName)) return 0;
+  char longName[MAX_PATH];
+  int n = snprintf(longName, sizeof longName, "%.*s%s", (int)(last - name), name, found.cFileName);
+  if (n < 0 || n >= (int)sizeof longName || !ZipKeySetHas(&p->madeFolders, HashFolded(longName)))
+    return 0;
+  snprintf(p->error, sizeof p->error,
+           "the name is another name of the folder %.100s that this extraction made",
+           found.cFileName);
+  return 1;
 }
 
 void FlushOutput(Platform *p) {
@@ -120,9 +223,14 @@ int MakeDirectory(void *context, const char *path) {
   Platform *p = (Platform *)context;
   char name[MAX_PATH];
   ToWindowsPath(path, name, sizeof name);
-  if (CreateDirectoryA(name, nullptr)) return 0;
+  if (CreateDirectoryA(name, nullptr)) {
+    ZipKeySetAdd(&p->madeFolders, HashFolded(name), kMaxRemembered);
+    return 0;
+  }
   DWORD attributes = GetFileAttributesA(name);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+  // The folder exists: refused when the name is another name of one this extraction made.
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return RefuseAliasOfMadeFolder(p, name);
   SetError(p, "cannot create directory");
   return 1;
 }
@@ -172,6 +280,8 @@ int OpenFile(void *context, const ZipEntryInfo *entry) {
     SetError(p, "cannot create the file");
     return 1;
   }
+  // The name is taken: refused when another entry's file has it, else replaced.
+  if (RefuseWrittenFile(p, entry) != 0) return 1;
   char directory[MAX_PATH];
   EntryDirectory(entry, directory, sizeof directory);
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -272,6 +382,26 @@ int CommitFile(void *context, const ZipEntryInfo *entry) {
 
 const char *LastError(void *context) { return ((Platform *)context)->error; }
 
+// The sink's file functions around OpenFile and CommitFile, keeping the tables of what this
+// extraction wrote.
+int OpenEntry(void *context, const ZipEntryInfo *entry) {
+  ((Platform *)context)->replacing = 0;
+  return OpenFile(context, entry);
+}
+
+int CommitEntry(void *context, const ZipEntryInfo *entry) {
+  Platform *p = (Platform *)context;
+  uint64_t identity = p->replacing ? 0 : FileIdentity(p->output);
+  if (CommitFile(context, entry) != 0) return 1;
+  if (p->replacing) {
+    char name[MAX_PATH];
+    ToWindowsPath(entry->name, name, sizeof name);
+    identity = FileIdentityByName(name);
+  }
+  if (identity != 0) ZipKeySetAdd(&p->writtenFiles, identity, kMaxRemembered);
+  return 0;
+}
+
 }  // namespace
 
 extern "C" void WINAPI GetDllVersion(DWORD *version) {
@@ -308,8 +438,8 @@ extern "C" int WINAPI DllProcessZipFiles(const unsigned char *block) {
   DWORD high = 0;
   DWORD low = GetFileSize(p.archive, &high);
   ZipSource source = {&p, ((uint64_t)high << 32) | low, ReadArchive};
-  ZipSink sink = {&p,          PrintLine,  MakeDirectory, Exists,   OpenFile,
-                  WriteOutput, CommitFile, AbortFile,     LastError};
+  ZipSink sink = {&p,          PrintLine,   MakeDirectory, Exists,    OpenEntry,   WriteOutput,
+                  CommitEntry, AbortFile,   LastError,     FoldName,  FromUnicode};
   ZipOptions options;
   options.overwrite = Field(block, kOverwrite) != 0;
   options.quiet = Field(block, kQuiet) != 0;
@@ -321,5 +451,7 @@ extern "C" int WINAPI DllProcessZipFiles(const unsigned char *block) {
   int result = ZipExtract(&source, &sink, &options);
   FlushOutput(&p);
   CloseHandle(p.archive);
+  free(p.writtenFiles.slots);
+  free(p.madeFolders.slots);
   return result;
 }

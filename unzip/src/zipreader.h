@@ -50,6 +50,14 @@ struct ZipSink {
   int (*commitFile)(void *context, const ZipEntryInfo *entry);
   void (*abortFile)(void *context);
   const char *(*lastError)(void *context);
+  // Optional, NULL for the built-in ZipFoldCase: upper-cases a name in place, keeping its
+  // length, the way the file system compares names.
+  void (*foldCase)(void *context, char *text, size_t length);
+  // Optional: converts a name given in UTF-16 to the system's 8-bit code page. Returns the
+  // number of bytes written to out, or -1 when a character has no exact equivalent there or
+  // out is too small. NULL: only names made of ASCII characters can be converted.
+  int (*fromUnicode)(void *context, const uint16_t *text, size_t count, char *out,
+                     size_t outSize);
 };
 
 struct ZipOptions {
@@ -71,5 +79,27 @@ int ZipExtract(const ZipSource *source, const ZipSink *sink, const ZipOptions *o
 // A name that reduces to nothing (such as "./") gives an empty out.
 int ZipCheckName(const char *raw, size_t length, char *out, size_t outSize, int *isDirectory,
                  const char **reason);
+
+// Upper-cases ASCII letters and the letters of the Windows-1252 code page in place.
+void ZipFoldCase(char *text, size_t length);
+
+// A set of 64-bit keys (open addressing), zero-initialised before use, freed with free(slots).
+struct ZipKeySet {
+  uint64_t *slots;
+  size_t capacity;  // a power of two, or 0
+  size_t count;
+};
+// Adds key; returns 1 when it was new, 0 when it was there already, -1 when the set would
+// grow beyond limit keys or memory runs out.
+int ZipKeySetAdd(ZipKeySet *set, uint64_t key, size_t limit);
+int ZipKeySetHas(const ZipKeySet *set, uint64_t key);
+// 64-bit FNV-1a over bytes, continuing from hash (start with ZIP_HASH_START).
+#define ZIP_HASH_START 14695981039346656037ull
+uint64_t ZipHash(uint64_t hash, const void *bytes, size_t length);
+
+// Decodes strict UTF-8 (no overlong forms, surrogates, code points beyond U+10FFFF or cut
+// sequences) into UTF-16. Returns the number of units written, or -1 when the bytes are not
+// UTF-8 or out is too small.
+int ZipDecodeUtf8(const unsigned char *text, size_t length, uint16_t *out, size_t outSize);
 
 #endif

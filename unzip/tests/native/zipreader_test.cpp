@@ -32,6 +32,7 @@ MemorySink *Of(void *c) { return (MemorySink *)c; }
 
 ZipSink SinkFor(MemorySink *m) {
   ZipSink s;
+  memset(&s, 0, sizeof s);
   s.context = m;
   s.print = [](void *c, const char *line, int length) {
     Of(c)->lines.push_back(std::string(line, length));
@@ -148,6 +149,15 @@ TEST(ZipCheckName, AcceptsAndNormalisesOrRefuses) {
       {"aux.tar.gz", nullptr, 0},
       {"CON .txt", nullptr, 0},
       {"conout$", nullptr, 0},
+      {"clock$", nullptr, 0},
+      {"sub/CLOCK$.txt", nullptr, 0},
+      {"COM0", nullptr, 0},
+      {"lpt0.log", nullptr, 0},
+      {"COM\xb9", nullptr, 0},
+      {"a/com\xb2.txt", nullptr, 0},
+      {"LPT\xb3 .x", nullptr, 0},
+      {"COM\xb4", "COM\xb4", 0},
+      {"CLOCK", "CLOCK", 0},
       {"a./b", nullptr, 0},
       {"a /b", nullptr, 0},
       {"b.", nullptr, 0},
@@ -212,9 +222,15 @@ TEST(ZipExtract, FindsTheEndRecordBehindACommentThatLooksLikeOne) {
   EXPECT_EQ("data", sink.files["x"]);
 }
 
-// Archive-level damage and refused entries: nothing is written at all.
+// Archive-level damage, ambiguity and refused entries: nothing is written at all.
 TEST(ZipExtract, RefusesHostileArchivesWithoutWritingAnything) {
   typedef std::function<void(std::string &, const TestLayout &)> Damage;
+  TestEntry strong{"s.bin", "x", 8};
+  strong.extra = ExtraField(0x0017, std::string(8, '\0'));
+  TestEntry strongLocal{"s.bin", "x", 8};
+  strongLocal.localExtra = ExtraField(0x0017, std::string(8, '\0'));
+  TestEntry aes{"a.bin", "x", 8};
+  aes.extra = ExtraField(0x9901, "\x02\x00" "AE\x03\x08\x00");
   struct Case {
     const char *what;
     std::vector<TestEntry> entries;
@@ -259,6 +275,34 @@ TEST(ZipExtract, RefusesHostileArchivesWithoutWritingAnything) {
        "entries overlap"},
       {"not a zip", {}, [](std::string &z, const TestLayout &) { z = "just some text"; },
        "not a ZIP"},
+      // Archives that different readers would read differently.
+      {"stored sizes differ", {{"ok", "x", 0}, {"s", "stored data", 0}},
+       [](std::string &z, const TestLayout &l) {
+         Put32(z, l.local[1] + 18, 5);
+         Put32(z, l.local[1] + 22, 5);
+       },
+       "s: local header gives another CRC or size"},
+      {"CRC differs", {{"c", "data", 8}},
+       [](std::string &z, const TestLayout &l) { Put32(z, l.local[0] + 14, 1); },
+       "local header gives another CRC or size"},
+      {"descriptor flag differs", {{"d", "data", 8, true}},
+       [](std::string &z, const TestLayout &l) { Put16(z, l.local[0] + 6, 0); },
+       "local header does not match"},
+      {"UTF-8 flag differs", {{"u", "data", 8}},
+       [](std::string &z, const TestLayout &l) { Put16(z, l.local[0] + 6, 0x0800); },
+       "local header does not match"},
+      {"described sizes that differ", {{"d", "data", 8, true}},
+       [](std::string &z, const TestLayout &l) { Put32(z, l.local[0] + 22, 3); },
+       "local header gives another CRC or size"},
+      {"strong encryption field", {{"ok", "x", 8}, strong}, nullptr, "s.bin: encrypted"},
+      {"strong encryption field, local", {strongLocal}, nullptr, "s.bin: encrypted"},
+      {"AES field", {aes}, nullptr, "a.bin: encrypted"},
+      {"second end record in the comment", {},
+       [](std::string &z, const TestLayout &) {
+         std::string inner = MakeZip({{"evil.txt", "evil", 0}});
+         z = MakeZip({{"good.txt", "good", 0}}, nullptr, inner.substr(inner.size() - 22));
+       },
+       "more than one end of central directory record"},
   };
   for (Case &c : cases) {
     TestLayout layout;
@@ -286,22 +330,22 @@ TEST(ZipExtract, DamagedDataFailsOnlyThatEntry) {
       {"CRC stored", 0, false,
        [](std::string &z, const TestLayout &l) { z[l.data[1]] ^= 1; }, "CRC-32 mismatch"},
       {"CRC field", 8, false,
-       [](std::string &z, const TestLayout &l) { Put32(z, l.central[1] + 16, 1234); },
+       [](std::string &z, const TestLayout &l) { PutEntryField(z, l, 1, 16, 1234); },
        "CRC-32 mismatch"},
       {"size larger than data", 8, false,
-       [](std::string &z, const TestLayout &l) { Put32(z, l.central[1] + 24, 100001); },
+       [](std::string &z, const TestLayout &l) { PutEntryField(z, l, 1, 24, 100001); },
        "shorter than"},
       {"size smaller than data", 8, false,
-       [](std::string &z, const TestLayout &l) { Put32(z, l.central[1] + 24, 99999); },
+       [](std::string &z, const TestLayout &l) { PutEntryField(z, l, 1, 24, 99999); },
        "more data than"},
       {"compressed size too small", 8, false,
        [](std::string &z, const TestLayout &l) {
-         Put32(z, l.central[1] + 20, Get32At(z, l.central[1] + 20) - 2);
+         PutEntryField(z, l, 1, 20, Get32At(z, l.central[1] + 20) - 2);
        },
        "truncated"},
       {"compressed size too large", 8, true,
        [](std::string &z, const TestLayout &l) {
-         Put32(z, l.central[1] + 20, Get32At(z, l.central[1] + 20) + 4);
+         PutEntryField(z, l, 1, 20, Get32At(z, l.central[1] + 20) + 4);
        },
        "compressed size does not match"},
       {"deflate stream damaged", 8, false,
@@ -404,6 +448,241 @@ TEST(ZipExtract, SettingsChangeWhatIsWritten) {
     EXPECT_TRUE(sink.directories.empty());
     EXPECT_EQ(1u, sink.lines.size());
   }
+}
+
+// A sink whose code page is Latin-1, standing for Windows-1252 in what it can hold.
+int Latin1(void *, const uint16_t *text, size_t count, char *out, size_t outSize) {
+  if (count >= outSize) return -1;
+  for (size_t i = 0; i < count; ++i) {
+    if (text[i] >= 0x100) return -1;
+    out[i] = (char)text[i];
+  }
+  return (int)count;
+}
+
+int ExtractLatin1(const std::string &zip, MemorySink *sink, ZipOptions options = Defaults()) {
+  MemorySource source{zip};
+  ZipSource s = SourceFor(&source);
+  ZipSink k = SinkFor(sink);
+  k.fromUnicode = Latin1;
+  return ZipExtract(&s, &k, &options);
+}
+
+TEST(ZipDecodeUtf8, AcceptsOnlyStrictUtf8) {
+  struct Case {
+    const char *bytes;
+    std::vector<uint16_t> units;  // empty: refused
+  } cases[] = {
+      {"plain", {'p', 'l', 'a', 'i', 'n'}},
+      {"caf\xc3\xa9", {'c', 'a', 'f', 0xe9}},
+      {"\xe2\x82\xac\xef\xbf\xbd", {0x20ac, 0xfffd}},
+      {"\xf0\x9f\x98\x80", {0xd83d, 0xde00}},
+      {"\xf4\x8f\xbf\xbf", {0xdbff, 0xdfff}},
+      {"\xc0\xaf", {}},              // overlong '/'
+      {"\xc1\xbf", {}},
+      {"\xe0\x80\xaf", {}},          // overlong, three bytes
+      {"\xf0\x80\x80\xaf", {}},      // overlong, four bytes
+      {"\xed\xa0\x80", {}},          // surrogate
+      {"\xed\xbf\xbf", {}},
+      {"\xf4\x90\x80\x80", {}},      // beyond U+10FFFF
+      {"\xf5\x80\x80\x80", {}},
+      {"\xff", {}},
+      {"\x80", {}},                  // continuation alone
+      {"ab\xc3", {}},                // cut sequences
+      {"\xe2\x82", {}},
+      {"\xf0\x9f\x98", {}},
+      {"\xc3\x28", {}},              // continuation missing
+  };
+  for (const Case &c : cases) {
+    uint16_t out[16];
+    int n = ZipDecodeUtf8((const unsigned char *)c.bytes, strlen(c.bytes), out, 16);
+    if (c.units.empty()) {
+      EXPECT_EQ(-1, n) << c.bytes;
+    } else {
+      ASSERT_EQ((int)c.units.size(), n) << c.bytes;
+      EXPECT_EQ(c.units, std::vector<uint16_t>(out, out + n)) << c.bytes;
+    }
+  }
+  uint16_t one[1];
+  EXPECT_EQ(-1, ZipDecodeUtf8((const unsigned char *)"\xf0\x9f\x98\x80", 4, one, 1));
+}
+
+TEST(ZipFoldCase, FoldsAsciiAndWindows1252Letters) {
+  std::string text = "abz AZ \xe0\xe9\xfe\xff\x9a\x9c\x9e \xf7\xdf\xb5 09";
+  ZipFoldCase(&text[0], text.size());
+  EXPECT_EQ("ABZ AZ \xc0\xc9\xde\x9f\x8a\x8c\x8e \xf7\xdf\xb5 09", text);
+}
+
+// Entries that Windows writes to one file or folder: the archive is refused, nothing is
+// written, and the later entry is named with the first.
+TEST(ZipExtract, RefusesEntriesThatAreOneFileOnWindows) {
+  const int kUtf8 = 0x0800;
+  struct Case {
+    const char *what;
+    std::vector<TestEntry> entries;
+    const char *message;
+  } cases[] = {
+      {"same name", {{"a.txt", "1", 8}, {"b", "", 0}, {"a.txt", "2", 8}},
+       "a.txt: same name on Windows as a.txt"},
+      {"letter case", {{"Dir/Read.Me", "1", 8}, {"dir/READ.ME", "2", 0}},
+       "dir/READ.ME: same name on Windows as Dir/Read.Me"},
+      {"Windows-1252 case", {{"\xe9t\xe9.txt", "1", 8}, {"\xc9T\xc9.TXT", "2", 8}},
+       "same name on Windows as \xe9t\xe9.txt"},
+      {"dot component", {{"a.txt", "1", 8}, {"./a.txt", "2", 8}},
+       "./a.txt: same name on Windows as a.txt"},
+      {"backslash", {{"x/y", "1", 8}, {"x\\y", "2", 8}}, "x\\y: same name on Windows as x/y"},
+      {"link then file", {{"bin/tool", "../lib/tool", 0}, {"bin/tool", "the program", 8}},
+       "bin/tool: same name"},
+      {"file then folder entry", {{"d", "1", 8}, {"D/", "", 0}}, "D/: same name on Windows as d"},
+      {"file then folder of an entry", {{"d", "1", 8}, {"D/x", "2", 8}},
+       "D/x: its folder has the same name on Windows as d"},
+      {"folder of an entry then file", {{"d/x", "1", 8}, {"D", "2", 8}},
+       "D: same name on Windows as the folder of d/x"},
+      {"file then deeper entry", {{"d", "1", 8}, {"D/x/y", "2", 8}},
+       "D/x/y: its folder has the same name on Windows as d"},
+      {"deeper entry then file", {{"d/x/y", "1", 8}, {"e", "", 0}, {"D", "2", 8}},
+       "D: same name on Windows as the folder of d/x/y"},
+      {"UTF-8 and ANSI", {{"caf\xe9", "1", 8}, {"caf\xc3\xa9", "2", 8, false, kUtf8}},
+       "caf\xe9: same name on Windows as caf\xe9"},
+  };
+  for (Case &c : cases) {
+    MemorySink sink;
+    EXPECT_EQ(ZIP_REFUSED, ExtractLatin1(MakeZip(c.entries), &sink)) << c.what;
+    EXPECT_EQ(0, sink.opened) << c.what;
+    EXPECT_TRUE(sink.directories.empty()) << c.what;
+    EXPECT_NE(std::string::npos, AllText(sink).find(c.message)) << c.what << "\n" << AllText(sink);
+  }
+}
+
+TEST(ZipExtract, FoldersMayRepeatAndOnlyWrittenNamesCount) {
+  std::string zip = MakeZip({{"d/", "", 0}, {"D/", "", 0}, {"d/a", "1", 8}, {"D/b", "2", 8}});
+  MemorySink sink;
+  EXPECT_EQ(ZIP_OK, Extract(zip, &sink)) << AllText(sink);
+  EXPECT_EQ("2", sink.files["D/b"]);
+
+  std::string twice = MakeZip({{"one/x", "1", 8}, {"two/X", "2", 8}});
+  MemorySink whole;
+  EXPECT_EQ(ZIP_OK, Extract(twice, &whole));
+  EXPECT_EQ(2u, whole.files.size());
+  MemorySink junked;  // without folders both are one file
+  ZipOptions o = Defaults();
+  o.junkPaths = 1;
+  EXPECT_EQ(ZIP_REFUSED, Extract(twice, &junked, o));
+  EXPECT_NE(std::string::npos, AllText(junked).find("two/X: same name on Windows as one/x"));
+  MemorySink selected;  // only one of them is extracted
+  const char *names[] = {"two/x"};
+  o.selectCount = 1;
+  o.selectNames = names;
+  EXPECT_EQ(ZIP_OK, Extract(twice, &selected, o));
+  EXPECT_EQ("2", selected.files["X"]);
+
+  // A sink's own case folding is used: this one folds nothing, so case makes names differ.
+  MemorySource source{MakeZip({{"a", "1", 8}, {"A", "2", 8}})};
+  ZipSource s = SourceFor(&source);
+  MemorySink exact;
+  ZipSink k = SinkFor(&exact);
+  k.foldCase = [](void *, char *, size_t) {};
+  ZipOptions d = Defaults();
+  EXPECT_EQ(ZIP_OK, ZipExtract(&s, &k, &d));
+  EXPECT_EQ(2u, exact.files.size());
+}
+
+// The table of folders has a bound: an archive of a few thousand entries, each going into
+// 120 folders of its own, is refused rather than filling memory.
+TEST(ZipExtract, RefusesMoreFoldersThanAnyHonestArchiveHas) {
+  std::vector<TestEntry> entries;
+  std::string deep;
+  for (int level = 0; level < 120; ++level) deep += "f/";
+  for (int i = 0; i < 1200; ++i) entries.push_back({std::to_string(i) + "/" + deep + "x", "", 0});
+  MemorySink sink;
+  EXPECT_EQ(ZIP_REFUSED, Extract(MakeZip(entries), &sink));
+  EXPECT_NE(std::string::npos, AllText(sink).find("(archive): too many folders"));
+  entries.resize(1000);  // 121,000 folders
+  MemorySink fits;
+  EXPECT_EQ(ZIP_OK, Extract(MakeZip(entries), &fits));
+  EXPECT_EQ(1000u, fits.files.size());
+}
+
+TEST(ZipExtract, Utf8NamesAreDecodedAndConvertedOrRefused) {
+  const int kUtf8 = 0x0800;
+  {
+    MemorySink sink;
+    TestEntry e{"caf\xc3\xa9/na\xc3\xafve.txt", "x", 8, false, kUtf8};
+    EXPECT_EQ(ZIP_OK, ExtractLatin1(MakeZip({e}), &sink)) << AllText(sink);
+    EXPECT_EQ("x", sink.files["caf\xe9/na\xefve.txt"]);
+    EXPECT_NE(std::string::npos, AllText(sink).find("inflating: caf\xe9/na\xefve.txt\n"));
+  }
+  struct Case {
+    const char *what;
+    TestEntry entry;
+    bool latin1;
+    const char *message;
+  } cases[] = {
+      {"no converter", {"caf\xc3\xa9", "x", 8, false, kUtf8}, false,
+       "caf<U+00E9>: name has characters that this system's code page cannot hold"},
+      {"not in the code page", {"\xe6\x97\xa5\xf0\x9f\x98\x80.txt", "x", 8, false, kUtf8}, true,
+       "<U+65E5><U+1F600>.txt: name has characters"},
+      {"malformed", {"bad\xc0\xaf.txt", "x", 8, false, kUtf8}, true,
+       "bad??.txt: name is not valid UTF-8"},
+      {"overlong slash", {"a\xe0\x80\xaf..\xe0\x80\xafx", "x", 8, false, kUtf8}, true,
+       "not valid UTF-8"},
+      {"superscript device", {"sub/COM\xc2\xb9.txt", "x", 8, false, kUtf8}, false,
+       "sub/COM<U+00B9>.txt: reserved device name"},
+      {"device after conversion", {"LPT\xc2\xb2", "x", 8, false, kUtf8}, true,
+       "reserved device name"},
+  };
+  for (Case &c : cases) {
+    MemorySink sink;
+    std::string zip = MakeZip({{"ok", "1", 8}, c.entry});
+    int result = c.latin1 ? ExtractLatin1(zip, &sink) : Extract(zip, &sink);
+    EXPECT_EQ(ZIP_REFUSED, result) << c.what;
+    EXPECT_EQ(0, sink.opened) << c.what;
+    EXPECT_NE(std::string::npos, AllText(sink).find(c.message)) << c.what << "\n" << AllText(sink);
+  }
+}
+
+TEST(ZipExtract, UnicodePathFieldNamesTheEntryOnlyWhenItAgrees) {
+  const int kUtf8 = 0x0800;
+  std::string oem = "caf\x82.txt";  // the header's name in another code page
+  TestEntry named{oem, "x", 8};
+  named.extra = UnicodePathField(oem, "caf\xc3\xa9.txt");
+  MemorySink sink;
+  EXPECT_EQ(ZIP_OK, ExtractLatin1(MakeZip({named}), &sink)) << AllText(sink);
+  EXPECT_EQ("x", sink.files["caf\xe9.txt"]);
+
+  TestEntry stale = named;  // written for another name
+  stale.extra = UnicodePathField("other", "caf\xc3\xa9.txt");
+  TestEntry contradicts{"one.txt", "x", 8, false, kUtf8};
+  contradicts.extra = UnicodePathField("one.txt", "two.txt");
+  TestEntry localDiffers = named;
+  localDiffers.localExtra = UnicodePathField(oem, "cafe.txt");
+  TestEntry localOnly{oem, "x", 8};
+  localOnly.localExtra = named.extra;
+  struct Case {
+    const char *what;
+    TestEntry entry;
+    const char *message;
+  } cases[] = {
+      {"stale", stale, "Unicode path field does not match the name"},
+      {"contradicts", contradicts, "Unicode path field contradicts the UTF-8 name"},
+      {"local differs", localDiffers, "local header does not match"},
+      {"local only", localOnly, "local header does not match"},
+  };
+  for (Case &c : cases) {
+    MemorySink refused;
+    EXPECT_EQ(ZIP_REFUSED, ExtractLatin1(MakeZip({c.entry}), &refused)) << c.what;
+    EXPECT_NE(std::string::npos, AllText(refused).find(c.message)) << c.what << "\n"
+                                                                    << AllText(refused);
+  }
+}
+
+// With a data descriptor the local header may give CRC and sizes, or zeros.
+TEST(ZipExtract, LocalHeaderOfADescribedEntryMayGiveItsValues) {
+  TestLayout layout;
+  std::string zip = MakeZip({{"d", "data", 8, true}}, &layout);
+  memcpy(&zip[layout.local[0] + 14], &zip[layout.central[0] + 16], 12);
+  MemorySink sink;
+  EXPECT_EQ(ZIP_OK, Extract(zip, &sink)) << AllText(sink);
 }
 
 TEST(ZipExtract, DirectoryThatCannotBeMadeFailsItsEntries) {

@@ -45,6 +45,26 @@ uint32_t Get32At(const std::string &zip, size_t offset) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | ((uint32_t)p[3] << 24);
 }
 
+void PutEntryField(std::string &zip, const TestLayout &layout, size_t entry, size_t field,
+                   uint32_t value) {
+  Put32(zip, layout.central[entry] + field, value);
+  size_t local = layout.local[entry] + field - 2;
+  if (Get32At(zip, local) != 0) Put32(zip, local, value);
+}
+
+std::string ExtraField(uint16_t id, const std::string &data) {
+  std::string field;
+  Add16(field, id);
+  Add16(field, (uint16_t)data.size());
+  return field + data;
+}
+
+std::string UnicodePathField(const std::string &name, const std::string &utf8) {
+  std::string data(1, '\x01');
+  Add32(data, (uint32_t)crc32(0, (const Bytef *)name.data(), (uInt)name.size()));
+  return ExtraField(0x7075, data + utf8);
+}
+
 std::string RandomBytes(size_t count, uint32_t seed) {
   std::string out(count, '\0');
   for (size_t i = 0; i < count; ++i) {
@@ -76,8 +96,9 @@ std::string MakeZip(const std::vector<TestEntry> &entries, TestLayout *layout,
     Add32(zip, e.descriptor ? 0 : (uint32_t)packed.size());
     Add32(zip, e.descriptor ? 0 : (uint32_t)e.data.size());
     Add16(zip, (uint16_t)e.name.size());
-    Add16(zip, 0);
+    Add16(zip, (uint16_t)e.localExtra.size());
     zip += e.name;
+    zip += e.localExtra;
     l.data.push_back(zip.size());
     zip += packed;
     if (e.descriptor) {
@@ -95,20 +116,21 @@ std::string MakeZip(const std::vector<TestEntry> &entries, TestLayout *layout,
     Add32(c, (uint32_t)packed.size());
     Add32(c, (uint32_t)e.data.size());
     Add16(c, (uint16_t)e.name.size());
-    Add16(c, 0);
+    Add16(c, (uint16_t)e.extra.size());
     Add16(c, 0);
     Add16(c, 0);
     Add16(c, 0);
     Add32(c, 0);
     Add32(c, (uint32_t)l.local.back());
     c += e.name;
+    c += e.extra;
     central += c;
   }
   l.centralStart = zip.size();
   size_t offset = zip.size();
   for (size_t i = 0; i < entries.size(); ++i) {
     l.central.push_back(offset);
-    offset += 46 + entries[i].name.size();
+    offset += 46 + entries[i].name.size() + entries[i].extra.size();
   }
   zip += central;
   l.end = zip.size();

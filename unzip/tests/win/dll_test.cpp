@@ -217,7 +217,9 @@ TEST_F(UnzipDll, RefusesUnsafeNamesAndWritesNothing) {
   const char *names[] = {"../evil.txt",     "..\\evil.txt", "sub/../../evil.txt",
                          "C:/unztest/evil.txt", "/unztest/evil.txt", "\\\\localhost\\C$\\unztest\\evil.txt",
                          "con.txt",         "AUX",          "sub/lpt1.log",
-                         "README.",         "dir /x.txt",   "a:b.txt"};
+                         "README.",         "dir /x.txt",   "a:b.txt",
+                         "clock$",          "sub/CLOCK$.log", "COM\xb9.txt",
+                         "lpt\xb2",         "LPT0.txt"};
   int i = 0;
   for (const char *name : names) {
     Case c = Prepare("unsafe" + std::to_string(i++),
@@ -231,12 +233,118 @@ TEST_F(UnzipDll, RefusesUnsafeNamesAndWritesNothing) {
   }
 }
 
+// The 8.3 alias that the volume under path's directory gives a long name, found by making
+// such a file in a scratch directory there; empty when the volume makes no aliases.
+std::string AliasOf(const std::string &directory, const std::string &longName) {
+  std::string scratch = directory + "\\alias-probe";
+  CreateDirectoryA(scratch.c_str(), nullptr);
+  std::string path = scratch + "\\" + longName;
+  CreateDirectoryA(path.c_str(), nullptr);
+  char alias[MAX_PATH] = "";
+  DWORD n = GetShortPathNameA(path.c_str(), alias, sizeof alias);
+  RemoveDirectoryA(path.c_str());
+  RemoveDirectoryA(scratch.c_str());
+  const char *last = strrchr(alias, '\\');
+  if (n == 0 || n >= sizeof alias || last == nullptr || longName == last + 1) return "";
+  return last + 1;
+}
+
+// Names alike in the archive (letter case in the ANSI code page, '/' and '\'): refused before
+// anything is written.
+TEST_F(UnzipDll, RefusesEntriesThatAreOneFileBeforeWriting) {
+  const std::vector<std::vector<TestEntry>> archives = {
+      {{"Dir/Read.Me", "1", 8}, {"dir/READ.ME", "2", 8}},
+      {{"\xe9t\xe9.txt", "1", 8}, {"\xc9T\xc9.TXT", "2", 8}},  // ANSI letters beyond ASCII
+      {{"x/y", "1", 8}, {"x\\y", "2", 8}},
+      {{"caf\xe9", "1", 8}, {"CAF\xc3\x89", "2", 8, false, 0x0800}},  // ANSI and UTF-8
+  };
+  int i = 0;
+  for (const std::vector<TestEntry> &entries : archives) {
+    Case c = Prepare("clash" + std::to_string(i++), MakeZip(entries));
+    UnzipCall call = RunIn(c);
+    EXPECT_EQ(3, call.result) << call.Text();
+    EXPECT_TRUE(Tree(c.out).empty()) << call.Text();
+    EXPECT_NE(std::string::npos, call.Text().find("same name on Windows as")) << call.Text();
+  }
+}
+
+// A name that the volume resolves to a file or folder this extraction made (its 8.3 alias)
+// fails that entry and keeps the first; an earlier installation's file is still replaced.
+TEST_F(UnzipDll, AnAliasOfWhatThisExtractionWroteFailsThatEntry) {
+  std::string fileAlias = AliasOf(kRoot, "longfilename.txt");
+  std::string folderAlias = AliasOf(kRoot, "longfoldername");
+  if (fileAlias.empty() || folderAlias.empty()) GTEST_SKIP() << "the volume makes no 8.3 aliases";
+
+  Case file = Prepare("alias-file", MakeZip({{"longfilename.txt", "first", 8},
+                                             {fileAlias, "second", 8}, {"after.txt", "x", 0}}));
+  UnzipCall call = RunIn(file);
+  EXPECT_EQ(2, call.result) << call.Text();
+  std::string bytes;
+  ASSERT_TRUE(ReadBytes(file.out + "\\longfilename.txt", &bytes));
+  EXPECT_EQ("first", bytes);
+  EXPECT_EQ((std::vector<std::string>{"after.txt", "longfilename.txt"}), Tree(file.out));
+  EXPECT_NE(std::string::npos,
+            call.Text().find(fileAlias + ": the name leads to a file that another entry"))
+      << call.Text();
+
+  Case folder = Prepare("alias-folder", MakeZip({{"longfoldername/", "", 0},
+                                                 {"longfoldername/a.txt", "a", 8},
+                                                 {folderAlias + "/", "", 0},
+                                                 {folderAlias + "/b.txt", "b", 8}}));
+  call = RunIn(folder);
+  EXPECT_EQ(2, call.result) << call.Text();
+  EXPECT_EQ((std::vector<std::string>{"longfoldername\\", "longfoldername\\a.txt"}),
+            Tree(folder.out));
+  EXPECT_NE(std::string::npos,
+            call.Text().find(folderAlias + "/: the name is another name of the folder "
+                                           "longfoldername that this extraction made"))
+      << call.Text();
+  EXPECT_NE(std::string::npos, call.Text().find(folderAlias + "/b.txt: the name is another"))
+      << call.Text();
+
+  // What an earlier installation (or an earlier archive) left is replaced through its alias.
+  Case again = Prepare("alias-earlier", MakeZip({{fileAlias, "new", 8}, {folderAlias + "/c", "c", 8}}));
+  WriteBytes(again.out + "\\longfilename.txt", "old");
+  CreateDirectoryA((again.out + "\\longfoldername").c_str(), nullptr);
+  call = RunIn(again);
+  EXPECT_EQ(0, call.result) << call.Text();
+  ASSERT_TRUE(ReadBytes(again.out + "\\longfilename.txt", &bytes));
+  EXPECT_EQ("new", bytes);
+  EXPECT_TRUE(Exists(again.out + "\\longfoldername\\c"));
+}
+
+// UTF-8 names become ANSI names where every character fits; a character that Windows would
+// only approximate (a best-fit substitute) refuses the archive.
+TEST_F(UnzipDll, Utf8NamesAreWrittenInTheAnsiCodePageOrRefused) {
+  const int kUtf8 = 0x0800;
+  Case c = Prepare("utf8", MakeZip({{"caf\xc3\xa9/na\xc3\xafve.txt", "x", 8, false, kUtf8}}));
+  UnzipCall call = RunIn(c);
+  ASSERT_EQ(0, call.result) << call.Text();
+  ASSERT_EQ(1252u, GetACP());
+  EXPECT_EQ((std::vector<std::string>{"caf\xe9\\", "caf\xe9\\na\xefve.txt"}), Tree(c.out));
+  EXPECT_NE(std::string::npos, call.Text().find("inflating: caf\xe9/na\xefve.txt\n"));
+
+  const char *refused[] = {"\xe6\x97\xa5\xe6\x9c\xac.txt",  // Japanese
+                           "\xc4\x81.txt",                  // a with macron: best fit 'a'
+                           "a\xef\xbc\x8f" "b.txt",         // fullwidth solidus: best fit '/'
+                           "bad\xc0\xaf.txt",               // overlong '/'
+                           "COM\xc2\xb9"};                  // a device once decoded
+  int i = 0;
+  for (const char *name : refused) {
+    Case r = Prepare("utf8-refused" + std::to_string(i++),
+                     MakeZip({{"ok.txt", "x", 8}, {name, "y", 8, false, kUtf8}}));
+    call = RunIn(r);
+    EXPECT_EQ(3, call.result) << name << "\n" << call.Text();
+    EXPECT_TRUE(Tree(r.out).empty()) << name;
+  }
+}
+
 TEST_F(UnzipDll, DamagedEntryLeavesNoFileUnderItsNameNorATemporaryOne) {
   TestLayout layout;
   std::string zip = MakeZip({{"a.txt", "first", 8}, {"sub/bad.bin", std::string(200000, 'x'), 8},
                              {"c.txt", "third", 0}},
                             &layout);
-  Put32(zip, layout.central[1] + 16, 0xdeadbeef);
+  PutEntryField(zip, layout, 1, 16, 0xdeadbeef);
   Case c = Prepare("damaged", zip);
   WriteBytes(c.out + "\\a.txt", "");  // a file being replaced must not matter
   UnzipCall call = RunIn(c);
