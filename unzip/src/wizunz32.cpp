@@ -318,20 +318,31 @@ void AbortFile(void *context) {
 // temporary name, the new one moved to the name, and only then the old one deleted; if the
 // new one cannot take the name, the old one is moved back. So the name never loses both
 // copies. A read-only old file is made writable only once it is aside, to be deleted.
-int PutInPlace(Platform *p, const ZipEntryInfo *entry, const char *name) {
-  DWORD attributes = GetFileAttributesA(name);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {  // gone since the entry began
-    if (MoveFileA(p->temporary, name)) return 0;
+int PutInPlace(Platform *p, const ZipEntryInfo *entry, const char *entryName) {
+  WIN32_FIND_DATAA existing;
+  HANDLE find = FindFirstFileA(entryName, &existing);
+  if (find == INVALID_HANDLE_VALUE) {  // gone since the entry began
+    if (MoveFileA(p->temporary, entryName)) return 0;
     SetError(p, "cannot put the file in place");
     return 1;
   }
+  FindClose(find);
+  DWORD attributes = existing.dwFileAttributes;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
     SetLastError(ERROR_ACCESS_DENIED);
     SetError(p, "cannot put the file in place of a directory");
     return 1;
   }
-  char directory[MAX_PATH], aside[MAX_PATH];
+  // The new file takes the old one's own name, also where the entry names it by another
+  // (its 8.3 alias): a replaced file keeps the name its user knows.
+  char directory[MAX_PATH], name[MAX_PATH], aside[MAX_PATH];
   EntryDirectory(entry, directory, sizeof directory);
+  int n = snprintf(name, sizeof name, "%s\\%s", directory, existing.cFileName);
+  if (n < 0 || n >= (int)sizeof name) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    SetError(p, "cannot put the file in place");
+    return 1;
+  }
   int movedAside = 0;
   for (int attempt = 0; attempt < 100 && !movedAside; ++attempt) {
     if (NextTemporaryName(p, directory, aside, sizeof aside)) break;
