@@ -81,12 +81,24 @@ const Replacement Replacements[] = {
     {"GetModuleHandleW", (void *)GetModuleHandleW95},
 };
 
-// The wide-character functions that Windows 95 does implement.
+// The wide-character functions that Windows 95 does implement (KERNEL32, USER32, GDI32).
 const char *const WideFunctionsOf95[] = {
     "EnumResourceLanguagesW", "EnumResourceNamesW", "EnumResourceTypesW", "FindResourceW",
-    "FindResourceExW", "GetCommandLineW", "lstrlenW", "MultiByteToWideChar",
-    "WideCharToMultiByte",
+    "FindResourceExW", "GetCommandLineW", "lstrlenW", "MessageBoxW", "MessageBoxExW",
+    "ExtTextOutW", "TextOutW", "GetCharWidthW", "GetTextExtentPointW", "GetTextExtentPoint32W",
+    "GetTextExtentExPointW",
 };
+
+// The system libraries whose wide-character functions are stubs on Windows 95.
+const char *const SystemLibraries[] = {"kernel32.dll", "user32.dll", "gdi32.dll"};
+
+bool SystemLibrary(const char *name)
+{
+    for (const char *library : SystemLibraries)
+        if (lstrcmpiA(name, library) == 0)
+            return true;
+    return false;
+}
 
 bool WideStub(const char *name)
 {
@@ -120,8 +132,10 @@ std::vector<std::string> EmulateWindows95Kernel(HMODULE module)
         return cannotRun;
     for (IMAGE_IMPORT_DESCRIPTOR *library = (IMAGE_IMPORT_DESCRIPTOR *)(base + imports.VirtualAddress);
          library->Name != 0; ++library) {
-        if (lstrcmpiA((const char *)base + library->Name, "kernel32.dll") != 0)
+        const char *libraryName = (const char *)base + library->Name;
+        if (!SystemLibrary(libraryName))
             continue;
+        bool kernel = lstrcmpiA(libraryName, "kernel32.dll") == 0;
         IMAGE_THUNK_DATA *names = (IMAGE_THUNK_DATA *)(base + (library->OriginalFirstThunk
                                                                     ? library->OriginalFirstThunk
                                                                     : library->FirstThunk));
@@ -132,7 +146,7 @@ std::vector<std::string> EmulateWindows95Kernel(HMODULE module)
             const char *name = (const char *)((IMAGE_IMPORT_BY_NAME *)(base + names->u1.AddressOfData))->Name;
             const Replacement *replacement = nullptr;
             for (const Replacement &r : Replacements)
-                if (strcmp(name, r.name) == 0)
+                if (kernel && strcmp(name, r.name) == 0)
                     replacement = &r;
             if (replacement != nullptr)
                 Patch((void **)&slots->u1.Function, replacement->function);

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-// Redirects the module's imports. Libraries that the module later loads with LoadLibraryA
-// get the same treatment. Returns the wide-character functions the module imports that
-// Windows 95 does not implement and that this emulation cannot stand in for: a module that
-// imports one of them cannot run there.
+// Redirects the module's KERNEL32 imports. Libraries that the module later loads with
+// LoadLibraryA get the same treatment. Returns the wide-character functions of KERNEL32,
+// USER32 and GDI32 the module imports that Windows 95 does not implement and that this
+// emulation cannot stand in for: a module that imports one of them cannot run there.
 std::vector<std::string> EmulateWindows95Kernel(HMODULE module);
 
 // A disk that refuses a rename: the next `renames` calls of MoveFileA through emulated
