@@ -59,7 +59,6 @@ struct Platform {
   char error[160];
   ZipKeySet writtenFiles;    // identities of the files this extraction wrote
   ZipKeySet madeFolders;     // folded names of the folders it made
-  int replacing;             // the entry's name was taken when its file was opened
 };
 
 // Keeps the text of a failed Windows call, without its line break.
@@ -145,7 +144,6 @@ uint64_t FileIdentityByName(const char *name) {
 // Called where an entry's file name turns out to be taken: fails when the name leads to a file
 // that this extraction wrote for another entry.
 int RefuseWrittenFile(Platform *p, const ZipEntryInfo *entry) {
-  p->replacing = 1;
   char name[MAX_PATH];
   ToWindowsPath(entry->name, name, sizeof name);
   uint64_t identity = FileIdentityByName(name);
@@ -368,12 +366,16 @@ int PutInPlace(Platform *p, const ZipEntryInfo *entry, const char *entryName) {
   return 0;
 }
 
+// Closes the entry's file with its time, puts it in place, and remembers it as a file this
+// extraction wrote: by its handle when it was written under its own name, by its name once a
+// replacement has taken it.
 int CommitFile(void *context, const ZipEntryInfo *entry) {
   Platform *p = (Platform *)context;
   FILETIME local, utc;
   if (!p->keepTimes && DosDateTimeToFileTime(entry->dosDate, entry->dosTime, &local) &&
       LocalFileTimeToFileTime(&local, &utc))
     SetFileTime(p->output, nullptr, nullptr, &utc);
+  uint64_t identity = p->direct ? FileIdentity(p->output) : 0;
   BOOL closed = CloseHandle(p->output);
   p->output = INVALID_HANDLE_VALUE;
   if (!closed) {
@@ -381,37 +383,20 @@ int CommitFile(void *context, const ZipEntryInfo *entry) {
     DeleteFileA(p->temporary);
     return 1;
   }
-  if (p->direct) return 0;
-  char name[MAX_PATH];
-  ToWindowsPath(entry->name, name, sizeof name);
-  if (PutInPlace(p, entry, name)) {
-    DeleteFileA(p->temporary);
-    return 1;
-  }
-  return 0;
-}
-
-const char *LastError(void *context) { return ((Platform *)context)->error; }
-
-// The sink's file functions around OpenFile and CommitFile, keeping the tables of what this
-// extraction wrote.
-int OpenEntry(void *context, const ZipEntryInfo *entry) {
-  ((Platform *)context)->replacing = 0;
-  return OpenFile(context, entry);
-}
-
-int CommitEntry(void *context, const ZipEntryInfo *entry) {
-  Platform *p = (Platform *)context;
-  uint64_t identity = p->replacing ? 0 : FileIdentity(p->output);
-  if (CommitFile(context, entry) != 0) return 1;
-  if (p->replacing) {
+  if (!p->direct) {
     char name[MAX_PATH];
     ToWindowsPath(entry->name, name, sizeof name);
+    if (PutInPlace(p, entry, name)) {
+      DeleteFileA(p->temporary);
+      return 1;
+    }
     identity = FileIdentityByName(name);
   }
   if (identity != 0) ZipKeySetAdd(&p->writtenFiles, identity, kMaxRemembered);
   return 0;
 }
+
+const char *LastError(void *context) { return ((Platform *)context)->error; }
 
 }  // namespace
 
@@ -449,8 +434,8 @@ extern "C" int WINAPI DllProcessZipFiles(const unsigned char *block) {
   DWORD high = 0;
   DWORD low = GetFileSize(p.archive, &high);
   ZipSource source = {&p, ((uint64_t)high << 32) | low, ReadArchive};
-  ZipSink sink = {&p,          PrintLine,   MakeDirectory, Exists,    OpenEntry,   WriteOutput,
-                  CommitEntry, AbortFile,   LastError,     FoldName,  FromUnicode};
+  ZipSink sink = {&p,         PrintLine,  MakeDirectory, Exists,    OpenFile,   WriteOutput,
+                  CommitFile, AbortFile,  LastError,     FoldName,  FromUnicode};
   ZipOptions options;
   options.overwrite = Field(block, kOverwrite) != 0;
   options.quiet = Field(block, kQuiet) != 0;
