@@ -1,5 +1,6 @@
 // setup.exe run from drive A: as by a user with one floppy drive: when it asks for an
 // archive, the user takes the disk out and puts in the one that README.TXT lists for it.
+// And from drive D:, the CD, which holds every disk's files in one folder.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,8 +10,10 @@
 #include "wine_files.h"
 
 // Drive A: is the floppy drive; drive M: holds the media folders disk1\ disk2\ disk3\,
-// made by scripts/make-media from the distribution files beside this program.
+// made by scripts/make-media from the distribution files beside this program; drive D:
+// holds the files of its CD image, as another reader took them out of the image.
 static const char Floppy[] = "A:";
+static const char Cd[] = "D:";
 static const char Media[] = "M:\\";
 static const char Prompt[] = "Tabrin Install - Missing ZIP file";
 
@@ -179,4 +182,15 @@ TEST_F(DiskSwapTest, DamagedArchiveOnADiskStopsWithTheLibrarysMessage)
     EXPECT_EQ(MessageBoxText(run.seen.back()), "Installation aborted\n");
     ExpectInstalled(ViewerFiles, true);
     ExpectInstalled(InitFiles, true);
+}
+
+TEST_F(DiskSwapTest, FromTheCdNoDiskIsAskedFor)
+{
+    auto run = RunSetup(Cd, "c:\\cvtools", {WatchProgress}, true);
+    EXPECT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0u);
+    ASSERT_EQ(run.seen.size(), 1u);  // the progress window only: no prompt, no abort message
+    ExpectInstalled(ViewerFiles, true);
+    ExpectInstalled(InitFiles, true);
+    ExpectInstalled(LaterFiles, true);
 }

@@ -80,6 +80,34 @@ class MakeMediaTest(unittest.TestCase):
         for names, section in zip(expected, sections[1::2]):
             self.assertEqual(section.split(), names)
 
+    def test_cd_image(self):
+        """cd.iso as another reader (bsdtar) sees it: every file of the distribution in one
+        folder, under its upper-case 8.3 name, dated by the build, on a volume TABRIN with
+        no descriptor beyond ISO 9660's own (no Joliet)."""
+        out = os.path.join(self.temp, "media")
+        result = make_media(DIST, out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        image = os.path.join(out, "cd.iso")
+        read_back = os.path.join(self.temp, "read-back")
+        os.makedirs(read_back)
+        subprocess.run(["bsdtar", "-xf", image, "-C", read_back], check=True)
+        names = FIRST + INTERPRETER + ["README.TXT"]
+        self.assertEqual(sorted(os.listdir(read_back)), sorted(n.upper() for n in names))
+        epoch = int(subprocess.run([os.path.join(REPO, "scripts", "source-date-epoch")],
+                                   check=True, capture_output=True, text=True).stdout)
+        for name in names:
+            source = os.path.join(out, "cd", "README.TXT") if name == "README.TXT" else \
+                os.path.join(DIST, name)
+            with open(os.path.join(read_back, name.upper()), "rb") as f, open(source, "rb") as g:
+                self.assertEqual(f.read(), g.read(), name)
+            self.assertEqual(os.path.getmtime(os.path.join(read_back, name.upper())), epoch)
+        with open(image, "rb") as f:
+            descriptors = f.read(20 * 2048)
+        types = [descriptors[s * 2048] for s in range(16, 20)
+                 if descriptors[s * 2048 + 1:s * 2048 + 6] == b"CD001"]
+        self.assertEqual(types, [1, 255])  # primary, terminator
+        self.assertEqual(descriptors[16 * 2048 + 40:16 * 2048 + 72].rstrip(), b"TABRIN")
+
     def test_payloads_that_fit(self):
         cases = [  # archive sizes, expected files of disks 2 and 3
             ({"cv403w32.zip": 800000, "cv403fn1.zip": 1200000}, [INTERPRETER[:2], INTERPRETER[2:]]),
