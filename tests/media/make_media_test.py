@@ -83,7 +83,7 @@ class MakeMediaTest(unittest.TestCase):
     def test_cd_image(self):
         """cd.iso as another reader (bsdtar) sees it: every file of the distribution in one
         folder, under its upper-case 8.3 name, dated by the build, on a volume TABRIN with
-        no descriptor beyond ISO 9660's own (no Joliet)."""
+        no descriptor beyond ISO 9660's own (no Joliet) and no Rock Ridge entries."""
         out = os.path.join(self.temp, "media")
         result = make_media(DIST, out)
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -103,6 +103,8 @@ class MakeMediaTest(unittest.TestCase):
             self.assertEqual(os.path.getmtime(os.path.join(read_back, name.upper())), epoch)
         with open(image, "rb") as f:
             descriptors = f.read(20 * 2048)
+            f.seek(0)
+            self.assertFalse(b"SP\x07\x01\xbe\xef" in f.read(), "Rock Ridge entries")
         types = [descriptors[s * 2048] for s in range(16, 20)
                  if descriptors[s * 2048 + 1:s * 2048 + 6] == b"CD001"]
         self.assertEqual(types, [1, 255])  # primary, terminator
