@@ -1,6 +1,8 @@
 // Windows 95 behaviour of KERNEL32 for modules under test, by rewriting their import tables.
 #include "windows95_kernel.h"
 
+#include "import_table.h"
+
 #include <string.h>
 
 namespace {
@@ -111,13 +113,19 @@ bool WideStub(const char *name)
     return true;
 }
 
-void Patch(void **slot, void *function)
+// Redirects one import of an emulated module, or notes a wide function it cannot run with.
+void Emulate(void *context, const char *library, const char *function, void **slot)
 {
-    DWORD protection;
-    if (VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection)) {
-        *slot = function;
-        VirtualProtect(slot, sizeof *slot, protection, &protection);
-    }
+    if (!SystemLibrary(library))
+        return;
+    if (lstrcmpiA(library, "kernel32.dll") == 0)
+        for (const Replacement &r : Replacements)
+            if (strcmp(function, r.name) == 0) {
+                PatchImport(slot, r.function);
+                return;
+            }
+    if (WideStub(function))
+        ((std::vector<std::string> *)context)->push_back(function);
 }
 
 }  // namespace
@@ -125,35 +133,7 @@ void Patch(void **slot, void *function)
 std::vector<std::string> EmulateWindows95Kernel(HMODULE module)
 {
     std::vector<std::string> cannotRun;
-    BYTE *base = (BYTE *)module;
-    IMAGE_NT_HEADERS *headers = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
-    IMAGE_DATA_DIRECTORY imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (imports.VirtualAddress == 0)
-        return cannotRun;
-    for (IMAGE_IMPORT_DESCRIPTOR *library = (IMAGE_IMPORT_DESCRIPTOR *)(base + imports.VirtualAddress);
-         library->Name != 0; ++library) {
-        const char *libraryName = (const char *)base + library->Name;
-        if (!SystemLibrary(libraryName))
-            continue;
-        bool kernel = lstrcmpiA(libraryName, "kernel32.dll") == 0;
-        IMAGE_THUNK_DATA *names = (IMAGE_THUNK_DATA *)(base + (library->OriginalFirstThunk
-                                                                    ? library->OriginalFirstThunk
-                                                                    : library->FirstThunk));
-        IMAGE_THUNK_DATA *slots = (IMAGE_THUNK_DATA *)(base + library->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            const char *name = (const char *)((IMAGE_IMPORT_BY_NAME *)(base + names->u1.AddressOfData))->Name;
-            const Replacement *replacement = nullptr;
-            for (const Replacement &r : Replacements)
-                if (kernel && strcmp(name, r.name) == 0)
-                    replacement = &r;
-            if (replacement != nullptr)
-                Patch((void **)&slots->u1.Function, replacement->function);
-            else if (WideStub(name))
-                cannotRun.push_back(name);
-        }
-    }
+    VisitImports(module, Emulate, &cannotRun);
     return cannotRun;
 }
 
