@@ -2,6 +2,7 @@
 // file (the old one kept as autoexec.cv) or saved beside it.
 #include <io.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "config.h"
@@ -9,7 +10,9 @@
 #include "installer.h"
 #include "resource.h"
 
-enum { LINE_CAPACITY = 1024 };
+// LINE_CAPACITY is one line of the copy; TEXT_LIMIT the largest start-up file whose whole
+// text the recovery of an interrupted update compares.
+enum { LINE_CAPACITY = 1024, TEXT_LIMIT = 32768 };
 
 static int ProcessHasTemp()
 {
@@ -19,9 +22,15 @@ static int ProcessHasTemp()
            GetLastError() != ERROR_ENVVAR_NOT_FOUND;
 }
 
+static void FormatTempLine(char *line, size_t capacity)
+{
+    snprintf(line, capacity, "SET TEMP=%s\\\n", BootDrive);
+}
+
 // Copies the start-up file into the temporary file as DOS text and appends the SET TEMP
-// line on a line of its own. 0, or 1 with ErrorText written and the temporary file gone.
-static int WriteChangedCopy(FILE *startup, const char *temporaryPath)
+// line on a line of its own. A read error is never taken for the end of the file. 0, or 1
+// with ErrorText written and the temporary file gone.
+static int WriteChangedCopy(FILE *startup, const char *startupPath, const char *temporaryPath)
 {
     FILE *copy = fopen(temporaryPath, "w");
     if (!copy) {
@@ -35,28 +44,101 @@ static int WriteChangedCopy(FILE *startup, const char *temporaryPath)
         failed = fputs(line, copy) == EOF;
         lineOpen = line[strlen(line) - 1] != '\n';
     }
+    int unreadable = !failed && ferror(startup);
+    failed |= unreadable;
     if (!failed && lineOpen)
         failed = fputs("\n", copy) == EOF;
-    snprintf(line, sizeof line, "SET TEMP=%s\\\n", BootDrive);
+    FormatTempLine(line, sizeof line);
     if (!failed)
         failed = fputs(line, copy) == EOF;
     // The close flushes the last block: a full disk shows up here at the latest.
     failed |= fclose(copy) != 0;
     if (failed) {
         remove(temporaryPath);
-        SetErrorText("Can't write %s", temporaryPath);
+        if (unreadable)
+            SetErrorText("Can't read %s", startupPath);
+        else
+            SetErrorText("Can't write %s", temporaryPath);
         return 1;
     }
     return 0;
 }
 
+// A file's whole text as text mode reads it, into text; 0 with its length, or 1 when it
+// cannot be read whole or does not fit.
+static int ReadText(const char *path, char *text, size_t capacity, size_t *length)
+{
+    FILE *file = fopen(path, "r");
+    if (!file)
+        return 1;
+    *length = fread(text, 1, capacity, file);
+    int whole = !ferror(file) && *length < capacity;
+    fclose(file);
+    return !whole;
+}
+
+// Whether candidate holds what this stage writes from the start-up file now kept as the
+// backup: its lines, the last one ended, and the SET TEMP line.
+static int IsChangedCopyOf(const char *candidate, const char *backup, char *buffers)
+{
+    char *expected = buffers, *found = buffers + TEXT_LIMIT;
+    size_t expectedLength, foundLength;
+    if (ReadText(backup, expected, TEXT_LIMIT - LINE_CAPACITY, &expectedLength) ||
+        ReadText(candidate, found, TEXT_LIMIT, &foundLength))
+        return 0;
+    if (expectedLength > 0 && expected[expectedLength - 1] != '\n')
+        expected[expectedLength++] = '\n';
+    FormatTempLine(expected + expectedLength, LINE_CAPACITY);
+    expectedLength += strlen(expected + expectedLength);
+    return expectedLength == foundLength && memcmp(expected, found, foundLength) == 0;
+}
+
+// An update cut short between its two renames (a power cut) leaves no start-up file, the
+// old one as the backup and the new one under its temporary name. That state is finished
+// here: 1 when it was, 0 when there was nothing to finish, -1 with ErrorText when it could
+// not be.
+static int CompleteInterruptedUpdate(const char *startupPath, const char *backupPath)
+{
+    FILE *startup = fopen(startupPath, "r");
+    if (startup) {
+        fclose(startup);
+        return 0;
+    }
+    char pattern[TEXT_CAPACITY], candidate[TEXT_CAPACITY];
+    snprintf(pattern, sizeof pattern, "%s\\CV??????", BootDrive);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    char *buffers = (char *)malloc(2 * TEXT_LIMIT);
+    int result = 0;
+    do {
+        if (strlen(found.cFileName) != 8 || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            continue;
+        snprintf(candidate, sizeof candidate, "%s\\%s", BootDrive, found.cFileName);
+        if (buffers && IsChangedCopyOf(candidate, backupPath, buffers)) {
+            result = MoveFileA(candidate, startupPath) ? 1 : -1;
+            if (result < 0)
+                SetErrorText("Error renaming %s to %s", candidate, startupPath);
+        }
+    } while (result == 0 && FindNextFileA(search, &found));
+    FindClose(search);
+    free(buffers);
+    return result;
+}
+
 int UpdateStartupFile()
 {
+    char startupPath[TEXT_CAPACITY], temporaryPath[TEXT_CAPACITY], backupPath[TEXT_CAPACITY];
+    snprintf(startupPath, sizeof startupPath, "%s\\autoexec.bat", BootDrive);
+    snprintf(backupPath, sizeof backupPath, "%s\\autoexec.cv", BootDrive);
+    // A finished interrupted update is this stage's work done.
+    int completed = CompleteInterruptedUpdate(startupPath, backupPath);
+    if (completed != 0)
+        return completed < 0;
     if (ProcessHasTemp())
         return 0;
 
-    char startupPath[TEXT_CAPACITY], temporaryPath[TEXT_CAPACITY], backupPath[TEXT_CAPACITY];
-    snprintf(startupPath, sizeof startupPath, "%s\\autoexec.bat", BootDrive);
     int update = UnattendedMode || RunModalDialog(IDD_CONFIG, GeneralDlgProc) == IDOK;
 
     snprintf(temporaryPath, sizeof temporaryPath, "%s\\CVXXXXXX", BootDrive);
@@ -69,12 +151,11 @@ int UpdateStartupFile()
         SetErrorText("Can't open %s for reading", startupPath);
         return 1;
     }
-    int failed = WriteChangedCopy(startup, temporaryPath);
+    int failed = WriteChangedCopy(startup, startupPath, temporaryPath);
     fclose(startup);
     if (failed)
         return 1;
 
-    snprintf(backupPath, sizeof backupPath, "%s\\autoexec.cv", BootDrive);
     FILE *backup = fopen(backupPath, "r");
     if (backup) {
         fclose(backup);
@@ -88,12 +169,15 @@ int UpdateStartupFile()
     if (update) {
         if (!MoveFileA(startupPath, backupPath)) {
             SetErrorText("Error renaming %s to %s", startupPath, backupPath);
+            remove(temporaryPath);
             return 1;
         }
         if (!MoveFileA(temporaryPath, startupPath)) {
-            // Never leave the machine without a start-up file.
-            MoveFileA(backupPath, startupPath);
             SetErrorText("Error renaming %s to %s", temporaryPath, startupPath);
+            // Never leave the machine without a start-up file: the old one goes back and the
+            // copy goes. Where even that fails, the next run finishes the update.
+            if (MoveFileA(backupPath, startupPath))
+                remove(temporaryPath);
             return 1;
         }
         return 0;

@@ -166,3 +166,35 @@ TEST_F(StartupFileTest, FailedMovePutsTheOldFileBack)
     EXPECT_EQ(std::string(ErrorText).substr(0, 17), "Error renaming c:");
     EXPECT_EQ(ReadWholeFile(Startup), Original);
 }
+
+// A power cut between the two renames leaves no start-up file, the old one as the backup and
+// the new one under its temporary name: the next run finishes that update, and only that.
+TEST_F(StartupFileTest, InterruptedUpdateIsFinishedOnlyOnItsOwnEvidence)
+{
+    const std::string copy = std::string(Original) + Added;
+    struct {
+        const char *what;
+        std::string backup, temporary;
+        bool temp, finished;
+    } cases[] = {
+        {"the update's own copy", Original, copy, false, true},
+        {"the same, TEMP set by now", Original, copy, true, true},
+        {"a copy cut short", Original, copy.substr(0, copy.size() - 3), false, false},
+        {"a copy of another file", "@ECHO ON\r\n", copy, false, false},
+    };
+    for (const auto &c : cases) {
+        SetUp();
+        WriteWholeFile(Backup, c.backup);
+        WriteWholeFile("c:\\CVa01234", c.temporary);
+        if (c.temp)
+            SetEnvironmentVariableA("TEMP", "c:\\");
+        UnattendedMode = 1;
+        EXPECT_EQ(UpdateStartupFile(), c.finished ? 0 : 1) << c.what;
+        EXPECT_EQ(FileExists(Startup), c.finished) << c.what;
+        EXPECT_EQ(ReadWholeFile(c.finished ? Startup : "c:\\CVa01234"), c.temporary) << c.what;
+        EXPECT_EQ(ReadWholeFile(Backup), c.backup) << c.what;
+        if (!c.finished) {
+            EXPECT_STREQ(ErrorText, "Can't open c:\\autoexec.bat for reading") << c.what;
+        }
+    }
+}
