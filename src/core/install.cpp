@@ -109,10 +109,19 @@ int InterpreterInstalled()
     return FileExists(directory, "cvdll32.dll") && FileExists(directory, "cv_init.ps");
 }
 
+// The settings file lies in the Windows directory; a write that fails is reported with the
+// file's full path.
 int WriteViewerSettings(const char *fileName)
 {
-    WritePrivateProfileStringA("Options", "Configured", "0", fileName);
-    return 0;
+    if (WritePrivateProfileStringA("Options", "Configured", "0", fileName))
+        return 0;
+    char path[PATH_CAPACITY];
+    UINT length = GetWindowsDirectoryA(path, sizeof path);
+    if (length == 0 || length >= sizeof path || AppendText(path, sizeof path, "\\"))
+        path[0] = '\0';
+    AppendText(path, sizeof path, fileName);
+    SetErrorText("Can't write %s", path);
+    return 1;
 }
 
 // Copies the unzip library from beside the setup program into the viewer directory.
