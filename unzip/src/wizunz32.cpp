@@ -51,14 +51,15 @@ struct Platform {
   int batchExpanded;
   DWORD batchStarted;
   int keepTimes;
+  int shortNamesOnly;        // the volume keeps 8.3 names only and cuts longer ones
   HANDLE archive;
   HANDLE output;
-  char temporary[MAX_PATH];  // the file being written: the entry's own name or a temporary one
+  char temporary[MAX_PATH];  // the file being written, under one of the library's temporary names
   DWORD temporaryNumber;
-  int direct;                // the file is written under the entry's own name
   char error[160];
-  ZipKeySet writtenFiles;    // identities of the files this extraction wrote
+  ZipKeySet writtenFiles;    // folded names of the files this extraction wrote
   ZipKeySet madeFolders;     // folded names of the folders it made
+  ZipKeySet sweptFolders;    // folded names of the folders cleared of earlier temporaries
 };
 
 // Keeps the text of a failed Windows call, without its line break.
@@ -82,10 +83,10 @@ void ToWindowsPath(const char *path, char *out, size_t size) {
 
 // ---- Names this extraction wrote. Two entries must never end in one file. The reader refuses
 // names that are alike in the archive; what only the file system knows (an 8.3 alias of a long
-// name, a name a FAT volume cuts to 8.3) is caught here, when a name turns out to be taken:
-// a file by its identity on the volume, a folder by the long name its alias stands for.
-// Files and folders that existed before the extraction are not in these tables, so an earlier
-// installation is still replaced.
+// name, a name a volume without long names cuts to 8.3) is caught here, when a name turns out
+// to be taken, by the long name the volume gives the file or folder under it. Files and folders
+// that existed before the extraction are not in these tables, so an earlier installation is
+// still replaced.
 
 // Upper-cases a name in place as Windows compares names, for the reader and for the checks here.
 void FoldName(void *, char *text, size_t length) {
@@ -121,36 +122,28 @@ uint64_t HashFolded(const char *name) {
   return ZipHash(ZIP_HASH_START, folded, length);
 }
 
-// A file's identity: its volume, its index there and its size. A volume that gives no index
-// (all zero) gives no identity.
-uint64_t FileIdentity(HANDLE file) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(file, &info) || (info.nFileIndexHigh | info.nFileIndexLow) == 0)
-    return 0;
-  DWORD parts[] = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow,
-                   info.nFileSizeLow};
-  return ZipHash(ZIP_HASH_START, parts, sizeof parts);
-}
-
-uint64_t FileIdentityByName(const char *name) {
-  HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  uint64_t identity = FileIdentity(file);
-  CloseHandle(file);
-  return identity;
-}
-
-// Called where an entry's file name turns out to be taken: fails when the name leads to a file
-// that this extraction wrote for another entry.
-int RefuseWrittenFile(Platform *p, const ZipEntryInfo *entry) {
-  char name[MAX_PATH];
-  ToWindowsPath(entry->name, name, sizeof name);
-  uint64_t identity = FileIdentityByName(name);
-  if (identity == 0 || !ZipKeySetHas(&p->writtenFiles, identity)) return 0;
-  snprintf(p->error, sizeof p->error,
-           "the name leads to a file that another entry of this archive wrote");
+// The name of another file beside path: path's directory part followed by leaf. 1 when it
+// would be too long.
+int SiblingName(const char *path, const char *leaf, char *out, size_t size) {
+  const char *slash = strrchr(path, '\\');
+  int keep = slash ? (int)(slash - path + 1) : 0;
+  int n = snprintf(out, size, "%.*s%s", keep, path, leaf);
+  if (n >= 0 && n < (int)size) return 0;
+  SetLastError(ERROR_FILENAME_EXCED_RANGE);
   return 1;
+}
+
+// Notes a file this extraction put in place. A volume without long names stores a longer
+// name cut short, so there the name it really keeps is looked up.
+void RememberWritten(Platform *p, const char *name) {
+  char kept[MAX_PATH];
+  WIN32_FIND_DATAA found;
+  HANDLE find = p->shortNamesOnly ? FindFirstFileA(name, &found) : INVALID_HANDLE_VALUE;
+  if (find != INVALID_HANDLE_VALUE) {
+    FindClose(find);
+    if (SiblingName(name, found.cFileName, kept, sizeof kept) == 0) name = kept;
+  }
+  ZipKeySetAdd(&p->writtenFiles, HashFolded(name), kMaxRemembered);
 }
 
 // Called where a folder turns out to exist: fails when the name is another name (an alias)
@@ -160,12 +153,10 @@ int RefuseAliasOfMadeFolder(Platform *p, const char *name) {
   HANDLE find = FindFirstFileA(name, &found);
   if (find == INVALID_HANDLE_VALUE) return 0;
   FindClose(find);
-  const char *slash = strrchr(name, '\\');
-  const char *last = slash ? slash + 1 : name;
-  if (HashFolded(last) == HashFolded(found.cFileName)) return 0;
   char longName[MAX_PATH];
-  int n = snprintf(longName, sizeof longName, "%.*s%s", (int)(last - name), name, found.cFileName);
-  if (n < 0 || n >= (int)sizeof longName || !ZipKeySetHas(&p->madeFolders, HashFolded(longName)))
+  if (SiblingName(name, found.cFileName, longName, sizeof longName) != 0 ||
+      HashFolded(longName) == HashFolded(name) ||
+      !ZipKeySetHas(&p->madeFolders, HashFolded(longName)))
     return 0;
   snprintf(p->error, sizeof p->error,
            "the name is another name of the folder %.100s that this extraction made",
@@ -239,9 +230,9 @@ int Exists(void *, const char *path) {
   return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The directory part of an entry's name, "." for a name without one.
-void EntryDirectory(const ZipEntryInfo *entry, char *directory, size_t size) {
-  ToWindowsPath(entry->name, directory, size);
+// The directory part of a path, "." for a name without one.
+void DirectoryOf(const char *path, char *directory, size_t size) {
+  snprintf(directory, size, "%s", path);
   char *slash = strrchr(directory, '\\');
   if (slash != nullptr)
     *slash = '\0';
@@ -261,27 +252,48 @@ int NextTemporaryName(Platform *p, const char *directory, char *name, size_t siz
 
 int NameTaken(DWORD code) { return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS; }
 
-// Where no file has the entry's name yet, the data go straight to that name. Otherwise they
-// go to a fresh temporary file in the same directory, put in place once the data are
-// complete, so that a damaged entry never spoils the file it would have replaced. Either
-// file is removed if the entry fails. Each name is made here and the file created in one
-// call: every call that takes a path costs a lookup in the directory, which is most of the
-// time a small file takes under Wine.
+// Whether a file name is one of the library's temporary names: "uz", four hex digits, ".tmp".
+int IsTemporaryName(const char *name) {
+  if (strlen(name) != 10 || (name[0] | 0x20) != 'u' || (name[1] | 0x20) != 'z' ||
+      lstrcmpiA(name + 6, ".tmp") != 0)
+    return 0;
+  for (int i = 2; i < 6; ++i)
+    if (!strchr("0123456789abcdefABCDEF", name[i])) return 0;
+  return 1;
+}
+
+// Removes from a directory, once per extraction, the temporary files that an interrupted
+// extraction left there (a power cut, a disk that refused to delete them). Only names of
+// the library's own pattern are touched.
+void SweepTemporaries(Platform *p, const char *directory) {
+  if (ZipKeySetAdd(&p->sweptFolders, HashFolded(directory), kMaxRemembered) == 0) return;
+  char pattern[MAX_PATH], name[MAX_PATH];
+  if (snprintf(pattern, sizeof pattern, "%s\\uz????.tmp", directory) >= (int)sizeof pattern) return;
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA(pattern, &found);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsTemporaryName(found.cFileName) ||
+        SiblingName(pattern, found.cFileName, name, sizeof name) != 0)
+      continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+      SetFileAttributesA(name, found.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+    DeleteFileA(name);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+}
+
+// Every file is written under a fresh temporary name in its own directory and gets its name
+// only once its data are complete and checked (CommitFile), so that no name ever holds part
+// of a file: not after a damaged entry, a full disk or a power cut. The file is created in
+// the same call that makes its name: every call that takes a path costs a lookup in the
+// directory, which is most of the time a small file takes under Wine.
 int OpenFile(void *context, const ZipEntryInfo *entry) {
   Platform *p = (Platform *)context;
-  ToWindowsPath(entry->name, p->temporary, sizeof p->temporary);
-  p->output = CreateFileA(p->temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-  p->direct = p->output != INVALID_HANDLE_VALUE;
-  if (p->direct) return 0;
-  if (!NameTaken(GetLastError())) {
-    SetError(p, "cannot create the file");
-    return 1;
-  }
-  // The name is taken: refused when another entry's file has it, else replaced.
-  if (RefuseWrittenFile(p, entry) != 0) return 1;
-  char directory[MAX_PATH];
-  EntryDirectory(entry, directory, sizeof directory);
+  char name[MAX_PATH], directory[MAX_PATH];
+  ToWindowsPath(entry->name, name, sizeof name);
+  DirectoryOf(name, directory, sizeof directory);
+  SweepTemporaries(p, directory);
   for (int attempt = 0; attempt < 100; ++attempt) {
     if (NextTemporaryName(p, directory, p->temporary, sizeof p->temporary)) break;
     p->output = CreateFileA(p->temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -311,16 +323,19 @@ void AbortFile(void *context) {
   DeleteFileA(p->temporary);
 }
 
-// Puts the complete temporary file in place of an existing file. Windows 95 has no call
-// that replaces a file in one step, so the old file is first moved aside under a free
-// temporary name, the new one moved to the name, and only then the old one deleted; if the
-// new one cannot take the name, the old one is moved back. So the name never loses both
-// copies. A read-only old file is made writable only once it is aside, to be deleted.
-int PutInPlace(Platform *p, const ZipEntryInfo *entry, const char *entryName) {
+// Puts the complete temporary file in place of an existing file, and gives the name it took
+// in placed. Windows 95 has no call that replaces a file in one step, so the old file is
+// first moved aside under a free temporary name, the new one moved to the name, and only
+// then the old one deleted; if the new one cannot take the name, the old one is moved back.
+// So the name never loses both copies. A read-only old file is made writable only once it is
+// aside, to be deleted; an old copy that cannot be deleted goes with the next extraction
+// into its directory.
+int PutInPlace(Platform *p, const char *entryName, char *placed, size_t placedSize) {
   WIN32_FIND_DATAA existing;
   HANDLE find = FindFirstFileA(entryName, &existing);
-  if (find == INVALID_HANDLE_VALUE) {  // gone since the entry began
-    if (MoveFileA(p->temporary, entryName)) return 0;
+  if (find == INVALID_HANDLE_VALUE) {  // gone since the rename was refused
+    snprintf(placed, placedSize, "%s", entryName);
+    if (MoveFileA(p->temporary, placed)) return 0;
     SetError(p, "cannot put the file in place");
     return 1;
   }
@@ -332,28 +347,33 @@ int PutInPlace(Platform *p, const ZipEntryInfo *entry, const char *entryName) {
     return 1;
   }
   // The new file takes the old one's own name, also where the entry names it by another
-  // (its 8.3 alias): a replaced file keeps the name its user knows.
-  char directory[MAX_PATH], name[MAX_PATH], aside[MAX_PATH];
-  EntryDirectory(entry, directory, sizeof directory);
-  int n = snprintf(name, sizeof name, "%s\\%s", directory, existing.cFileName);
-  if (n < 0 || n >= (int)sizeof name) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+  // (its 8.3 alias): a replaced file keeps the name its user knows. That name must not be a
+  // file this extraction wrote for another entry.
+  char aside[MAX_PATH];
+  if (SiblingName(entryName, existing.cFileName, placed, placedSize) != 0) {
     SetError(p, "cannot put the file in place");
     return 1;
   }
+  if (ZipKeySetHas(&p->writtenFiles, HashFolded(placed))) {
+    snprintf(p->error, sizeof p->error,
+             "the name leads to a file that another entry of this archive wrote");
+    return 1;
+  }
+  char directory[MAX_PATH];
+  DirectoryOf(placed, directory, sizeof directory);
   int movedAside = 0;
   for (int attempt = 0; attempt < 100 && !movedAside; ++attempt) {
     if (NextTemporaryName(p, directory, aside, sizeof aside)) break;
-    movedAside = MoveFileA(name, aside);
+    movedAside = MoveFileA(placed, aside);
     if (!movedAside && !NameTaken(GetLastError())) break;
   }
   if (!movedAside) {
     SetError(p, "cannot move the old file aside");
     return 1;
   }
-  if (!MoveFileA(p->temporary, name)) {
+  if (!MoveFileA(p->temporary, placed)) {
     SetError(p, "cannot put the file in place");
-    if (!MoveFileA(aside, name)) {
+    if (!MoveFileA(aside, placed)) {
       char error[sizeof p->error];
       snprintf(error, sizeof error, "%s; the old file is kept as %s", p->error, aside);
       snprintf(p->error, sizeof p->error, "%s", error);
@@ -366,16 +386,15 @@ int PutInPlace(Platform *p, const ZipEntryInfo *entry, const char *entryName) {
   return 0;
 }
 
-// Closes the entry's file with its time, puts it in place, and remembers it as a file this
-// extraction wrote: by its handle when it was written under its own name, by its name once a
-// replacement has taken it.
+// Closes the entry's temporary file with the entry's time and gives it its name: at once
+// where the name is free, in place of the file there otherwise (some systems refuse a
+// rename onto a taken name with another error than "exists", so the name is looked at).
 int CommitFile(void *context, const ZipEntryInfo *entry) {
   Platform *p = (Platform *)context;
   FILETIME local, utc;
   if (!p->keepTimes && DosDateTimeToFileTime(entry->dosDate, entry->dosTime, &local) &&
       LocalFileTimeToFileTime(&local, &utc))
     SetFileTime(p->output, nullptr, nullptr, &utc);
-  uint64_t identity = p->direct ? FileIdentity(p->output) : 0;
   BOOL closed = CloseHandle(p->output);
   p->output = INVALID_HANDLE_VALUE;
   if (!closed) {
@@ -383,16 +402,24 @@ int CommitFile(void *context, const ZipEntryInfo *entry) {
     DeleteFileA(p->temporary);
     return 1;
   }
-  if (!p->direct) {
-    char name[MAX_PATH];
-    ToWindowsPath(entry->name, name, sizeof name);
-    if (PutInPlace(p, entry, name)) {
-      DeleteFileA(p->temporary);
-      return 1;
-    }
-    identity = FileIdentityByName(name);
+  char name[MAX_PATH], placed[MAX_PATH];
+  ToWindowsPath(entry->name, name, sizeof name);
+  if (MoveFileA(p->temporary, name)) {
+    RememberWritten(p, name);
+    return 0;
   }
-  if (identity != 0) ZipKeySetAdd(&p->writtenFiles, identity, kMaxRemembered);
+  DWORD refusal = GetLastError();
+  if (GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES) {
+    SetLastError(refusal);
+    SetError(p, "cannot put the file in place");
+    DeleteFileA(p->temporary);
+    return 1;
+  }
+  if (PutInPlace(p, name, placed, sizeof placed)) {
+    DeleteFileA(p->temporary);
+    return 1;
+  }
+  RememberWritten(p, placed);
   return 0;
 }
 
@@ -412,6 +439,9 @@ extern "C" int WINAPI DllProcessZipFiles(const unsigned char *block) {
   p.keepTimes = Field(block, kKeepTimes) != 0;
   p.output = INVALID_HANDLE_VALUE;
   p.temporaryNumber = GetTickCount();
+  DWORD longestName = 0;
+  p.shortNamesOnly = GetVolumeInformationA(nullptr, nullptr, 0, nullptr, &longestName, nullptr,
+                                           nullptr, 0) && longestName <= 12;
 
   // The archive path is at offset 80; the name block's copy serves when that is empty.
   const char *archive = (const char *)(uintptr_t)Field(block, kArchive);
@@ -449,5 +479,6 @@ extern "C" int WINAPI DllProcessZipFiles(const unsigned char *block) {
   CloseHandle(p.archive);
   free(p.writtenFiles.slots);
   free(p.madeFolders.slots);
+  free(p.sweptFolders.slots);
   return result;
 }
