@@ -1,0 +1,516 @@
+// Every file operation of an unattended installation, failed in turn on a failing disk: the
+// real setup.exe and wizunz32.dll, from C:\disk1 into c:\cvtools. For each installation (a
+// fresh one, and a reinstall over a complete earlier one) a first run on a sound disk counts
+// the operations; then, for each operation N of each side (writes, reads) and each way of
+// failing (once, sticky, cut), a run fails it, and a second run on a sound disk follows in
+// the state it left. After each run: no crash or hang; success only with everything in place;
+// autoexec.bat whole; no file under its own name partial; nothing left behind that the run
+// could have removed. The second run must finish the job.
+//
+//   disk_fault_sweep.exe [--library-every K]
+//
+// With K > 1 every operation of setup.exe itself is failed, and every K-th one of the library.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "failing_disk.h"
+#include "resource.h"
+#include "scripted_user.h"
+#include "wine_files.h"
+
+namespace {
+
+const char Disk[] = "c:\\disk1";
+const char Base[] = "c:\\cvtools";
+const char Startup[] = "c:\\autoexec.bat";
+const char Backup[] = "c:\\autoexec.cv";
+const char LibraryCopy[] = "c:\\cvtools\\tabrin\\wizunz32.dll";
+const char Original[] =
+    "@ECHO OFF\r\nPROMPT $P$G\r\nPATH C:\\DOS;C:\\WINDOWS\r\nSET BLASTER=A220 I5 D1 T4\r\n"
+    "LH C:\\DOS\\MOUSE.COM\r\nLH C:\\DOS\\SMARTDRV.EXE 2048\r\n";
+const char TempLine[] = "SET TEMP=c:\\\r\n";
+const int PatienceMs = 60000;
+
+enum Mode { ONCE, STICKY, CUT };
+const char *const ModeNames[] = {"once", "sticky", "cut"};
+
+typedef std::map<std::string, std::string> Tree;  // relative path -> bytes
+
+std::string Lower(std::string text)
+{
+    for (char &c : text)
+        c = (char)tolower((unsigned char)c);
+    return text;
+}
+
+void ReadTree(const std::string &root, const std::string &prefix, Tree *tree)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((root + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ReadTree(root + "\\" + name, prefix + name + "\\", tree);
+        else
+            (*tree)[prefix + name] = ReadWholeFile(root + "\\" + name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+Tree TreeOf(const std::string &root)
+{
+    Tree tree;
+    ReadTree(root, "", &tree);
+    return tree;
+}
+
+// The start-up file update's temporary files in C:\ ("CV" and six characters).
+std::set<std::string> StartupTemporaries()
+{
+    std::set<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA("c:\\CV*", &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (strlen(found.cFileName) == 8 && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.insert(std::string("c:\\") + found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+std::string SettingsFile()
+{
+    char directory[MAX_PATH];
+    GetWindowsDirectoryA(directory, sizeof directory);
+    return std::string(directory) + "\\tabrin32.ini";
+}
+
+std::string Configured()
+{
+    char value[16] = "";
+    GetPrivateProfileStringA("Options", "Configured", "(none)", value, sizeof value,
+                             SettingsFile().c_str());
+    return value;
+}
+
+// ---- One run of setup.exe, answered as an unattended run's user would: No to the question
+// whether to skip the installed interpreter, Cancel at a disk prompt, the progress window
+// closed once its log ends in "unzip error", OK to every message.
+struct SetupRun {
+    bool finished = false;
+    DWORD exitCode = 0;
+    std::vector<std::string> messages;  // every message box text and other window title
+    bool Succeeded() const { return finished && exitCode == 0 && messages.empty(); }
+};
+
+const char SkipQuestion[] = "Corvane 4.03 appears to be already installed.  Skip installation of Corvane?";
+
+struct Look {
+    DWORD process;
+    std::vector<HWND> *windows;
+};
+
+BOOL CALLBACK CollectDialogs(HWND window, LPARAM parameter)
+{
+    Look *look = (Look *)parameter;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char className[16] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (process == look->process && IsWindowVisible(window) && strcmp(className, "#32770") == 0)
+        look->windows->push_back(window);
+    return TRUE;
+}
+
+std::string TextOf(HWND window, int id)
+{
+    char text[8192] = "";
+    SendDlgItemMessageA(window, id, WM_GETTEXT, sizeof text, (LPARAM)text);
+    return text;
+}
+
+// Answers one window; false when it is not ready to be answered yet.
+bool Answer(HWND window, SetupRun *run)
+{
+    char title[256] = "";
+    GetWindowTextA(window, title, sizeof title);
+    if (strcmp(title, "Tabrin Install - Unzipping") == 0) {
+        std::string log = TextOf(window, IDC_PROGRESS_LOG);
+        if (log.size() >= 11 && log.compare(log.size() - 11, 11, "unzip error") == 0)
+            PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+        return false;  // looked at again until it closes
+    }
+    if (strcmp(title, "Tabrin Install") != 0) {  // a dialog: the disk prompt or another
+        run->messages.push_back(title);
+        PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+        return true;
+    }
+    std::string text = TextOf(window, 65535);
+    if (text.empty())
+        return false;
+    if (text == SkipQuestion) {
+        PostMessageA(window, WM_COMMAND, IDNO, 0);
+        return true;
+    }
+    run->messages.push_back(text);
+    PostMessageA(window, WM_COMMAND, IDOK, 0);
+    return true;
+}
+
+std::string Environment(bool temp, const std::string &fault, const std::string &log)
+{
+    std::string block;
+    char *strings = GetEnvironmentStringsA();
+    for (char *entry = strings; *entry; entry += strlen(entry) + 1)
+        if (temp || (_strnicmp(entry, "TEMP=", 5) != 0 && _strnicmp(entry, "TMP=", 4) != 0))
+            block.append(entry, strlen(entry) + 1);
+    FreeEnvironmentStringsA(strings);
+    if (!fault.empty())
+        block += std::string(FAILING_DISK_VARIABLE "=") + fault + '\0';
+    if (!log.empty())
+        block += std::string(FAILING_DISK_LOG_VARIABLE "=") + log + '\0';
+    return block + '\0';
+}
+
+// Runs setup.exe unattended, on the failing disk when a log is given (with the fault, if
+// any), else as it is.
+SetupRun RunSetup(bool temp, const std::string &fault = "", const std::string &log = "")
+{
+    SetupRun run;
+    std::string command = std::string("\"") + Disk + "\\setup.exe\" " + Base;
+    std::string environment = Environment(temp, fault, log);
+    PROCESS_INFORMATION process;
+    std::string error;
+    if (log.empty()) {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, &environment[0], NULL,
+                            &startup, &process))
+            error = "cannot start setup.exe";
+    } else {
+        StartOnFailingDisk(command, &environment[0], &process, &error);
+    }
+    if (!error.empty()) {
+        ADD_FAILURE() << error;
+        return run;
+    }
+    std::set<HWND> answered;
+    for (DWORD waited = 0; waited < (DWORD)PatienceMs; waited += 10) {
+        if (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 10, QS_ALLINPUT) == WAIT_OBJECT_0) {
+            run.finished = true;
+            break;
+        }
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        std::vector<HWND> windows;
+        Look look = {process.dwProcessId, &windows};
+        EnumWindows(CollectDialogs, (LPARAM)&look);
+        for (HWND window : windows)
+            if (!answered.count(window) && Answer(window, &run))
+                answered.insert(window);
+    }
+    if (!run.finished)
+        TerminateProcess(process.hProcess, 1);
+    WaitForSingleObject(process.hProcess, 5000);
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return run;
+}
+
+// ---- The operations a run made, from the failing disk's log.
+struct Operation {
+    std::string side, module, function, detail;
+    bool failed = false;
+};
+
+std::vector<Operation> ReadLog(const std::string &log)
+{
+    std::vector<Operation> operations;
+    std::string text = ReadWholeFile(log);
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = text.substr(start, end - start);
+        char side[8], module[64], function[64];
+        int used = 0;
+        long number;
+        if (sscanf(line.c_str(), "%7s %ld %63s %63s %n", side, &number, module, function, &used) < 4)
+            continue;
+        Operation operation;
+        operation.side = side;
+        operation.module = module;
+        operation.function = function;
+        operation.detail = line.substr(used);
+        for (const char *mark : {" FAILED", " CUT"}) {
+            size_t at = operation.detail.rfind(mark);
+            if (at != std::string::npos && at + strlen(mark) == operation.detail.size()) {
+                operation.detail.erase(at);
+                operation.failed = true;
+            }
+        }
+        operations.push_back(operation);
+    }
+    return operations;
+}
+
+// ---- The installations, as the disk and drive C: look before the first run.
+struct Installation {
+    const char *name;
+    bool reinstall;
+};
+
+Tree NewTree;  // what a complete installation leaves under the base directory
+
+std::string OldContent(const std::string &path) { return "an earlier version of " + path + "\r\n"; }
+
+void Prepare(const Installation &installation)
+{
+    RemoveTree(Base);
+    for (const std::string &name : StartupTemporaries())
+        DeleteFileA(name.c_str());
+    DeleteFileA(SettingsFile().c_str());
+    WriteWholeFile(Startup, Original);
+    DeleteFileA(Backup);
+    if (!installation.reinstall)
+        return;
+    // A complete earlier installation, of which the user had declined the start-up file
+    // change: its copy with the SET TEMP line was saved as the backup.
+    for (const auto &file : NewTree) {
+        std::string path = std::string(Base) + "\\" + file.first;
+        for (size_t slash = path.find('\\', 3); slash != std::string::npos; slash = path.find('\\', slash + 1))
+            CreateDirectoryA(path.substr(0, slash).c_str(), NULL);
+        WriteWholeFile(path, OldContent(file.first));
+    }
+    SetFileAttributesA((std::string(Base) + "\\tabrin\\README.TXT").c_str(), FILE_ATTRIBUTE_READONLY);
+    WritePrivateProfileStringA("Options", "Configured", "1", SettingsFile().c_str());
+    WriteWholeFile(Backup, std::string(Original) + TempLine);
+}
+
+// ---- What must hold after a run; each finding a line.
+struct Findings {
+    std::vector<std::string> lines;
+    void Add(const std::string &line) { lines.push_back(line); }
+};
+
+// Whether a failed operation named the file: by its full path, or by a path relative to the
+// current directory of the time (the library's names).
+bool Named(const std::vector<Operation> &operations, const std::string &path)
+{
+    std::string file = Lower(path);
+    for (const Operation &operation : operations) {
+        std::string named = Lower(operation.detail);
+        for (size_t start = 0, end; operation.failed && start <= named.size(); start = end + 3) {
+            end = std::min(named.find(" > ", start), named.size());
+            std::string piece = named.substr(start, end - start);
+            if (piece.compare(0, 2, ".\\") == 0)
+                piece.erase(0, 2);
+            if (file == piece || (file.size() > piece.size() &&
+                                  file.compare(file.size() - piece.size() - 1, std::string::npos,
+                                               "\\" + piece) == 0))
+                return true;
+        }
+    }
+    return false;
+}
+
+// Leftovers a run may leave: anything when the process died or the disk refuses every
+// write from some point on; otherwise only a file whose removal the disk refused.
+bool MayStay(Mode mode, const std::vector<Operation> &operations, const std::string &path)
+{
+    return mode != ONCE || Named(operations, path);
+}
+
+void CheckStartupFile(bool mayBeInterrupted, Findings *findings)
+{
+    std::string withTemp = std::string(Original) + TempLine;
+    bool hasStartup = FileExists(Startup);
+    std::string startup = ReadWholeFile(Startup), backup = ReadWholeFile(Backup);
+    if (hasStartup && startup == Original)
+        return;
+    if (hasStartup && startup == withTemp) {
+        if (backup != Original)
+            findings->Add("autoexec.bat has the SET TEMP line but autoexec.cv is not the original");
+        return;
+    }
+    if (!hasStartup && mayBeInterrupted && backup == Original) {
+        for (const std::string &name : StartupTemporaries())
+            if (ReadWholeFile(name) == withTemp)
+                return;  // the interrupted update, which the next run completes
+    }
+    findings->Add(hasStartup ? "autoexec.bat is neither the original nor the original with SET TEMP"
+                             : "no autoexec.bat");
+}
+
+void CheckFiles(const Installation &installation, Mode mode,
+                const std::vector<Operation> &operations, Findings *findings)
+{
+    Tree tree = TreeOf(Base);
+    for (const auto &file : NewTree) {
+        auto found = tree.find(file.first);
+        if (found != tree.end() && found->second != file.second &&
+            !(installation.reinstall && found->second == OldContent(file.first)))
+            findings->Add(file.first + " is partial (" + std::to_string(found->second.size()) +
+                          " bytes)");
+    }
+    for (const auto &file : tree) {
+        std::string path = std::string(Base) + "\\" + file.first;
+        if (NewTree.count(file.first))
+            continue;
+        if (!MayStay(mode, operations, path))
+            findings->Add("left behind: " + path +
+                          (Lower(path) == Lower(LibraryCopy) &&
+                                   file.second != ReadWholeFile(std::string(Disk) + "\\wizunz32.dll")
+                               ? ", a partial copy of the library"
+                               : ""));
+    }
+}
+
+Findings CheckFaultedRun(const Installation &installation, Mode mode, const SetupRun &run,
+                         const std::vector<Operation> &operations)
+{
+    Findings findings;
+    if (!run.finished)
+        findings.Add("setup.exe hung");
+    else if (run.exitCode != 0 && !(mode == CUT && run.exitCode == FAILING_DISK_CUT_EXIT))
+        findings.Add("setup.exe crashed (exit code " + std::to_string(run.exitCode) + ")");
+    if (run.Succeeded()) {
+        Tree tree = TreeOf(Base);
+        for (const auto &file : NewTree)
+            if (!tree.count(file.first) || tree[file.first] != file.second)
+                findings.Add("success reported, but " + file.first + " is not the new one");
+        if (Configured() != "0")
+            findings.Add("success reported, but tabrin32.ini says Configured=" + Configured());
+        if (ReadWholeFile(Startup) != std::string(Original) + TempLine)
+            findings.Add("success reported, but autoexec.bat has no SET TEMP line");
+    }
+    CheckStartupFile(mode != ONCE, &findings);
+    CheckFiles(installation, mode, operations, &findings);
+    for (const std::string &name : StartupTemporaries())
+        if (!MayStay(mode, operations, name) && ReadWholeFile(name) != std::string(Original) + TempLine)
+            findings.Add("left behind: " + name);
+    return findings;
+}
+
+Findings CheckSecondRun(const SetupRun &run, const std::set<std::string> &temporariesBefore)
+{
+    Findings findings;
+    if (!run.Succeeded()) {
+        std::string what = run.finished ? "exit code " + std::to_string(run.exitCode) : "hung";
+        for (const std::string &message : run.messages)
+            what += "; \"" + message + "\"";
+        findings.Add("the second run failed: " + what);
+    }
+    Tree tree = TreeOf(Base);
+    if (tree != NewTree) {
+        for (const auto &file : NewTree)
+            if (!tree.count(file.first) || tree[file.first] != file.second)
+                findings.Add("after the second run " + file.first + " is not the new one");
+        for (const auto &file : tree)
+            if (!NewTree.count(file.first))
+                findings.Add("after the second run left behind: " + file.first);
+    }
+    if (Configured() != "0")
+        findings.Add("after the second run tabrin32.ini says Configured=" + Configured());
+    if (ReadWholeFile(Startup) != std::string(Original) + TempLine || ReadWholeFile(Backup) != Original)
+        findings.Add("after the second run autoexec.bat or autoexec.cv is wrong");
+    for (const std::string &name : StartupTemporaries())
+        if (!temporariesBefore.count(name))
+            findings.Add("the second run left behind " + name);
+    return findings;
+}
+
+int LibraryEvery()
+{
+    const char *option = strstr(GetCommandLineA(), "--library-every ");
+    return option ? std::max(1, atoi(option + 16)) : 1;
+}
+
+std::string LogPath(const char *name)
+{
+    return std::string("c:\\") + name + ".log";
+}
+
+class FailingDisk : public testing::TestWithParam<Installation> {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(WaitForProgramManager());
+        CreateDirectoryA(Disk, NULL);
+        for (const char *name : {"setup.exe", "wizunz32.dll", "tabrin.zip", "cv403ini.zip",
+                                 "cv403w32.zip", "cv403fn1.zip"})
+            ASSERT_TRUE(CopyFileA((ProgramDirectory() + name).c_str(),
+                                  (std::string(Disk) + "\\" + name).c_str(), FALSE));
+        Prepare({"fresh", false});
+        SetupRun run = RunSetup(false);
+        ASSERT_TRUE(run.Succeeded());
+        NewTree = TreeOf(Base);
+        ASSERT_TRUE(NewTree.count("tabrin\\tabrin32.exe") && NewTree.count("cv4.03\\cvdll32.dll"));
+        ASSERT_FALSE(NewTree.count("tabrin\\wizunz32.dll"));
+    }
+};
+
+TEST_P(FailingDisk, EveryOperationFailedInTurn)
+{
+    const Installation installation = GetParam();
+    std::string log = LogPath("failing-disk");
+    Prepare(installation);
+    ASSERT_TRUE(RunSetup(false, "", log).Succeeded());
+    std::vector<Operation> counted = ReadLog(log);
+    std::map<std::string, int> totals;
+    for (const Operation &operation : counted)
+        totals[operation.side]++;
+    printf("%s installation: %d write and %d read operations\n", installation.name,
+           totals["write"], totals["read"]);
+    ASSERT_GT(totals["write"], 0);
+    ASSERT_GT(totals["read"], 0);
+
+    int every = LibraryEvery(), runs = 0;
+    std::map<std::string, int> numbers, ofLibrary;
+    for (const Operation &operation : counted) {
+        int number = ++numbers[operation.side];
+        if (operation.module != "setup.exe" && ofLibrary[operation.side]++ % every != 0)
+            continue;
+        for (Mode mode : {ONCE, STICKY, CUT}) {
+            std::string fault = operation.side + " " + ModeNames[mode] + " " + std::to_string(number);
+            std::string where = std::string(installation.name) + ", " + fault + " (" +
+                                operation.module + " " + operation.function + " " +
+                                operation.detail + "): ";
+            Prepare(installation);
+            SetupRun faulted = RunSetup(false, fault, log);
+            Findings findings = CheckFaultedRun(installation, mode, faulted, ReadLog(log));
+            std::set<std::string> temporaries = StartupTemporaries();
+            // The machine starts again: TEMP is set when the start-up file sets it.
+            bool temp = ReadWholeFile(Startup).find(TempLine) != std::string::npos;
+            Findings second = CheckSecondRun(RunSetup(temp), temporaries);
+            for (const std::string &line : findings.lines)
+                ADD_FAILURE() << where << line;
+            for (const std::string &line : second.lines)
+                ADD_FAILURE() << where << line;
+            runs++;
+        }
+    }
+    printf("%s installation: %d faulted runs, each followed by a second run\n", installation.name, runs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Installations, FailingDisk,
+                         testing::Values(Installation{"fresh", false}, Installation{"reinstall", true}),
+                         [](const testing::TestParamInfo<Installation> &info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
