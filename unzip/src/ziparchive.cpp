@@ -1,0 +1,355 @@
+// The reader's view of the archive: the end record, the central directory, local headers
+// and extra fields, read through bounded windows, and the check pass over every entry.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <zlib.h>
+
+#include "zipreader_internal.h"
+
+namespace zipreader {
+
+const uint32_t kEndSignature = 0x06054b50;
+const uint32_t kZip64LocatorSignature = 0x07064b50;
+const uint32_t kCentralSignature = 0x02014b50;
+const uint32_t kLocalSignature = 0x04034b50;
+const uint32_t kEndSize = 22;
+const uint32_t kCentralSize = 46;
+const uint32_t kLocalSize = 30;
+const uint32_t kMaxComment = 65535;
+// Extra fields: strong encryption and AES (both mean the data are ciphertext), Unicode path.
+const uint16_t kStrongEncryptionField = 0x0017;
+const uint16_t kAesField = 0x9901;
+const uint16_t kUnicodePathField = 0x7075;
+// General-purpose flags: encryption (plain, strong, masked header), UTF-8.
+const uint16_t kEncryptedFlags = 0x0001 | 0x0040 | 0x2000;
+const uint16_t kUtf8Flag = 0x0800;
+
+struct Range {
+  uint64_t start;
+  uint64_t end;
+};
+
+int ReadSource(Reader *r, uint64_t offset, void *buffer, uint32_t count) {
+  if (offset > r->source->size || count > r->source->size - offset) return 1;
+  return r->source->read(r->source->context, offset, buffer, count);
+}
+
+// Bytes of the central directory through the window; fails outside [centralStart, centralEnd).
+const unsigned char *Central(Reader *r, uint64_t offset, uint32_t count) {
+  if (offset < r->centralStart || offset > r->centralEnd || count > r->centralEnd - offset)
+    return nullptr;
+  if (offset < r->windowStart || offset + count > r->windowStart + r->windowLength) {
+    uint64_t left = r->centralEnd - offset;
+    uint32_t n = left < kChunk ? (uint32_t)left : kChunk;
+    if (ReadSource(r, offset, r->window, n) != 0) return nullptr;
+    r->windowStart = offset;
+    r->windowLength = n;
+  }
+  return r->window + (offset - r->windowStart);
+}
+
+// The data of extra field id within an extra block, or NULL. A cut tail is ignored: some
+// writers pad the block.
+const unsigned char *FindField(const unsigned char *extra, uint32_t length, uint16_t id,
+                               uint16_t *size) {
+  for (uint32_t at = 0; at + 4 <= length;) {
+    uint16_t fieldId = Get16(extra + at), fieldSize = Get16(extra + at + 2);
+    if (at + 4 + fieldSize > length) return nullptr;
+    if (fieldId == id) {
+      *size = fieldSize;
+      return extra + at + 4;
+    }
+    at += 4 + fieldSize;
+  }
+  return nullptr;
+}
+
+bool SignalsEncryption(const unsigned char *extra, uint32_t length) {
+  uint16_t size;
+  return FindField(extra, length, kStrongEncryptionField, &size) != nullptr ||
+         FindField(extra, length, kAesField, &size) != nullptr;
+}
+
+// The UTF-8 name of a Unicode path field; NULL with *reason set when the field is damaged or
+// was written for another name (its CRC-32 is that of the header's name).
+const unsigned char *UnicodePath(const unsigned char *field, uint16_t size,
+                                 const unsigned char *raw, size_t rawLength, size_t *length,
+                                 const char **reason) {
+  if (size < 5 || field[0] != 1 ||
+      Get32(field + 1) != (uint32_t)crc32(0L, raw, (uInt)rawLength)) {
+    *reason = "Unicode path field does not match the name";
+    return nullptr;
+  }
+  *length = size - 5u;
+  return field + 5;
+}
+
+// Reads and checks the central header at *position and its local header. PARSE_ENTRY_BAD
+// leaves *position on the next header; PARSE_BROKEN means the directory cannot be walked on.
+ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **reason) {
+  const unsigned char *h = Central(r, *position, kCentralSize);
+  if (h == nullptr || Get32(h) != kCentralSignature) {
+    *reason = "central directory damaged";
+    strcpy(e->display, "(central directory)");
+    return PARSE_BROKEN;
+  }
+  e->flags = Get16(h + 8);
+  e->method = Get16(h + 10);
+  e->dosTime = Get16(h + 12);
+  e->dosDate = Get16(h + 14);
+  e->crc = Get32(h + 16);
+  e->compressedSize = Get32(h + 20);
+  e->size = Get32(h + 24);
+  uint16_t nameLength = Get16(h + 28);
+  uint32_t extraLength = Get16(h + 30), commentLength = Get16(h + 32);
+  uint16_t disk = Get16(h + 34);
+  e->localOffset = Get32(h + 42);
+  const unsigned char *name = Central(r, *position + kCentralSize, nameLength);
+  if (name == nullptr) {
+    *reason = "central directory truncated";
+    strcpy(e->display, "(central directory)");
+    return PARSE_BROKEN;
+  }
+  MakeDisplayName(name, nameLength, e->display, sizeof e->display);
+  uint64_t next = *position + kCentralSize + nameLength + extraLength + commentLength;
+  if (next > r->centralEnd) {
+    *reason = "central directory truncated";
+    return PARSE_BROKEN;
+  }
+  if (nameLength > kMaxUtf8Name) {
+    *position = next;
+    *reason = "name too long";
+    return PARSE_ENTRY_BAD;
+  }
+  // The window may move when the extra field is read: the name is kept.
+  unsigned char raw[kMaxUtf8Name];
+  memcpy(raw, name, nameLength);
+  const unsigned char *extra = Central(r, *position + kCentralSize + nameLength, extraLength);
+  *position = next;
+  if (extra == nullptr) {
+    *reason = "central directory truncated";
+    return PARSE_BROKEN;
+  }
+  if ((e->flags & kEncryptedFlags) || SignalsEncryption(extra, extraLength)) {
+    *reason = "encrypted entries are not supported";
+    return PARSE_ENTRY_BAD;
+  }
+
+  // The name: bytes of the ANSI code page, or UTF-8 when the flag says so or a Unicode path
+  // field (which must agree with a UTF-8 name) gives it.
+  const unsigned char *utf8 = (e->flags & kUtf8Flag) ? raw : nullptr;
+  size_t utf8Length = nameLength;
+  uint16_t fieldSize;
+  const unsigned char *field = FindField(extra, extraLength, kUnicodePathField, &fieldSize);
+  if (field != nullptr) {
+    size_t pathLength;
+    const unsigned char *path = UnicodePath(field, fieldSize, raw, nameLength, &pathLength, reason);
+    if (path == nullptr) return PARSE_ENTRY_BAD;
+    if (utf8 != nullptr && (pathLength != nameLength || memcmp(path, raw, nameLength) != 0)) {
+      *reason = "Unicode path field contradicts the UTF-8 name";
+      return PARSE_ENTRY_BAD;
+    }
+    utf8 = path;
+    utf8Length = pathLength;
+  }
+  const char *checked = (const char *)raw;
+  size_t checkedLength = nameLength;
+  char converted[ZIP_MAX_NAME + 1];
+  if (utf8 != nullptr) {
+    if (ConvertName(r, e, utf8, utf8Length, converted, sizeof converted, &checkedLength,
+                    reason) != 0)
+      return PARSE_ENTRY_BAD;
+    checked = converted;
+  }
+  if (ZipCheckName(checked, checkedLength, e->name, sizeof e->name, &e->isDirectory, reason) != 0)
+    return PARSE_ENTRY_BAD;
+  if (e->compressedSize == 0xffffffff || e->size == 0xffffffff || e->localOffset == 0xffffffff) {
+    *reason = "ZIP64 entries (sizes beyond 32 bits) are not supported";
+    return PARSE_ENTRY_BAD;
+  }
+  if (disk != 0) {
+    *reason = "multi-disk archives are not supported";
+    return PARSE_ENTRY_BAD;
+  }
+  if (e->method != 0 && e->method != 8) {
+    snprintf(r->reasonText, sizeof r->reasonText, "compression method %u is not supported",
+             e->method);
+    *reason = r->reasonText;
+    return PARSE_ENTRY_BAD;
+  }
+  if (e->method == 0 && e->compressedSize != e->size) {
+    *reason = "stored entry with different compressed and uncompressed sizes";
+    return PARSE_ENTRY_BAD;
+  }
+
+  unsigned char local[kLocalSize];
+  if ((uint64_t)e->localOffset + kLocalSize > r->centralStart ||
+      ReadSource(r, e->localOffset, local, kLocalSize) != 0 || Get32(local) != kLocalSignature) {
+    *reason = "local header missing or outside the archive data";
+    return PARSE_ENTRY_BAD;
+  }
+  uint16_t localNameLength = Get16(local + 26), localExtraLength = Get16(local + 28);
+  e->dataStart = (uint64_t)e->localOffset + kLocalSize + localNameLength + localExtraLength;
+  if (e->dataStart + e->compressedSize > r->centralStart) {
+    *reason = "entry data run past the end of the archive data";
+    return PARSE_ENTRY_BAD;
+  }
+  // Both headers must describe the same entry. With a data descriptor the local header may
+  // leave CRC and sizes zero; anything else that differs makes the archive ambiguous.
+  bool described = (e->flags & kDescriptorFlag) != 0;
+  uint32_t localValues[3] = {Get32(local + 14), Get32(local + 18), Get32(local + 22)};
+  uint32_t centralValues[3] = {e->crc, e->compressedSize, e->size};
+  for (int i = 0; i < 3; ++i) {
+    if (localValues[i] != centralValues[i] && !(described && localValues[i] == 0)) {
+      *reason = "local header gives another CRC or size than the central directory";
+      return PARSE_ENTRY_BAD;
+    }
+  }
+  // The local name and extra field are read together; the streaming buffer is free here.
+  const unsigned char *localExtra = r->in + nameLength;
+  if (localNameLength != nameLength || Get16(local + 8) != e->method ||
+      ((Get16(local + 6) ^ e->flags) & (kEncryptedFlags | kDescriptorFlag | kUtf8Flag)) != 0 ||
+      (uint32_t)nameLength + localExtraLength > kChunk ||
+      ReadSource(r, e->localOffset + kLocalSize, r->in, nameLength + localExtraLength) != 0 ||
+      memcmp(r->in, raw, nameLength) != 0) {
+    *reason = "local header does not match the central directory";
+    return PARSE_ENTRY_BAD;
+  }
+  if (SignalsEncryption(localExtra, localExtraLength)) {
+    *reason = "encrypted entries are not supported";
+    return PARSE_ENTRY_BAD;
+  }
+  field = FindField(localExtra, localExtraLength, kUnicodePathField, &fieldSize);
+  if (field != nullptr) {
+    size_t pathLength;
+    const unsigned char *path = UnicodePath(field, fieldSize, raw, nameLength, &pathLength, reason);
+    if (path == nullptr) return PARSE_ENTRY_BAD;
+    if (utf8 == nullptr || pathLength != utf8Length || memcmp(path, utf8, pathLength) != 0) {
+      *reason = "local header does not match the central directory";
+      return PARSE_ENTRY_BAD;
+    }
+  }
+  return PARSE_OK;
+}
+
+// Finds the end record, scanning back over an archive comment. A record counts when its
+// comment reaches exactly to the end of the archive; a second such record (one hidden in the
+// comment) makes the archive ambiguous, since readers differ on which one they take.
+int FindEnd(Reader *r, const char **reason) {
+  uint64_t size = r->source->size;
+  if (size < kEndSize) {
+    *reason = "not a ZIP archive (too short)";
+    return 1;
+  }
+  if (size > 0xffffffffu) {
+    *reason = "archives larger than 4 GB are not supported";
+    return 1;
+  }
+  uint32_t tail = (uint32_t)(size < kEndSize + kMaxComment ? size : kEndSize + kMaxComment);
+  static_assert(kWindow >= kEndSize + kMaxComment, "window holds an end record and comment");
+  if (ReadSource(r, size - tail, r->window, tail) != 0) {
+    *reason = "cannot read the archive";
+    return 1;
+  }
+  uint32_t found = 0, records = 0;
+  for (uint32_t i = tail - kEndSize + 1; i-- > 0;) {
+    const unsigned char *p = r->window + i;
+    if (Get32(p) == kEndSignature && Get16(p + 20) == tail - i - kEndSize && records++ == 0)
+      found = i;
+  }
+  if (records > 1) {
+    *reason = "more than one end of central directory record";
+    return 1;
+  }
+  if (records == 1) {
+    uint32_t i = found;
+    const unsigned char *p = r->window + i;
+    uint64_t endOffset = size - tail + i;
+    if (endOffset >= 20 && i >= 20 && Get32(p - 20) == kZip64LocatorSignature) {
+      *reason = "ZIP64 archives are not supported";
+      return 1;
+    }
+    uint16_t disk = Get16(p + 4), centralDisk = Get16(p + 6);
+    uint16_t onDisk = Get16(p + 8), total = Get16(p + 10);
+    uint32_t centralSize = Get32(p + 12), centralOffset = Get32(p + 16);
+    if (total == 0xffff || centralSize == 0xffffffff || centralOffset == 0xffffffff) {
+      *reason = "ZIP64 archives are not supported";
+      return 1;
+    }
+    if (disk != 0 || centralDisk != 0 || onDisk != total) {
+      *reason = "multi-disk archives are not supported";
+      return 1;
+    }
+    if ((uint64_t)centralOffset + centralSize > endOffset) {
+      *reason = "central directory points past the end of the archive";
+      return 1;
+    }
+    r->centralStart = centralOffset;
+    r->centralEnd = (uint64_t)centralOffset + centralSize;
+    r->entryCount = total;
+    r->windowLength = 0;
+    return 0;
+  }
+  *reason = "not a ZIP archive (no end of central directory record)";
+  return 1;
+}
+
+int CompareRanges(const void *a, const void *b) {
+  const Range *x = (const Range *)a, *y = (const Range *)b;
+  return x->start < y->start ? -1 : x->start > y->start ? 1 : 0;
+}
+
+// First pass: every entry is checked, no byte of archive data may belong to two entries
+// (overlapping entries are how small archives pretend to hold huge amounts of data), and no
+// two entries may write one file.
+int CheckArchive(Reader *r) {
+  // At most 65535 entries without ZIP64, so the table has a fixed upper bound (1 MB).
+  Range *ranges = (Range *)malloc(sizeof(Range) * (r->entryCount ? r->entryCount : 1));
+  if (ranges == nullptr) {
+    Print(r, "  error:  out of memory\n");
+    return 1;
+  }
+  NameTable names;
+  memset(&names, 0, sizeof names);
+  unsigned failures = 0, count = 0;
+  uint64_t position = r->centralStart;
+  Entry e;
+  for (uint32_t i = 0; i < r->entryCount; ++i) {
+    const char *reason = nullptr;
+    uint64_t central = position;
+    ParseResult result = ParseEntry(r, &position, &e, &reason);
+    if (result != PARSE_OK) {
+      Fail(r, e.display, reason);
+      ++failures;
+      if (result == PARSE_BROKEN) break;
+      continue;
+    }
+    ranges[count].start = e.localOffset;
+    ranges[count].end = e.dataStart + e.compressedSize;
+    ++count;
+    if (AddWrittenNames(r, &e, (uint32_t)central, &names, &reason) != 0) {
+      Fail(r, "(archive)", reason);
+      ++failures;
+      break;
+    }
+  }
+  if (failures == 0 && position != r->centralEnd) {
+    Fail(r, "(central directory)", "entry count does not match the directory size");
+    ++failures;
+  }
+  qsort(ranges, count, sizeof(Range), CompareRanges);
+  for (unsigned i = 1; i < count && failures == 0; ++i) {
+    if (ranges[i].start < ranges[i - 1].end) {
+      Fail(r, "(archive)", "entries overlap");
+      ++failures;
+    }
+  }
+  free(ranges);
+  if (failures == 0) failures += ReportClashes(r, names.names, names.count);
+  free(names.names);
+  free(names.folders.slots);
+  return failures == 0 ? 0 : 1;
+}
+
+}  // namespace zipreader
