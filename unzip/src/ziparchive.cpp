@@ -17,6 +17,9 @@ const uint32_t kEndSize = 22;
 const uint32_t kCentralSize = 46;
 const uint32_t kLocalSize = 30;
 const uint32_t kMaxComment = 65535;
+// End records other than the one that reaches the end of the archive whose directories are
+// walked; more are refused, so that a hostile tail cannot make the search read and read.
+const uint32_t kMaxEndRecords = 16;
 // Extra fields: strong encryption and AES (both mean the data are ciphertext), Unicode path.
 const uint16_t kStrongEncryptionField = 0x0017;
 const uint16_t kAesField = 0x9901;
@@ -24,6 +27,16 @@ const uint16_t kUnicodePathField = 0x7075;
 // General-purpose flags: encryption (plain, strong, masked header), UTF-8.
 const uint16_t kEncryptedFlags = 0x0001 | 0x0040 | 0x2000;
 const uint16_t kUtf8Flag = 0x0800;
+// Hosts of the "version made by" field whose attributes carry a Unix mode in their high 16
+// bits; the low byte of any host's holds the MS-DOS attributes.
+const uint32_t kUnixHost = 3;
+const uint32_t kDarwinHost = 19;
+const uint32_t kUnixTypeMask = 0170000;
+const uint32_t kUnixDirectory = 0040000;
+const uint32_t kDosDirectory = 0x10;
+// What the check pass reads at a large entry's local header: the header with the name and
+// extra fields of almost any entry, in one read of a few sectors.
+const uint32_t kHeaderReach = 4096;
 
 struct Range {
   uint64_t start;
@@ -35,22 +48,46 @@ int ReadSource(Reader *r, uint64_t offset, void *buffer, uint32_t count) {
   return r->source->read(r->source->context, offset, buffer, count);
 }
 
-// Bytes of the central directory through the window; fails outside [centralStart, centralEnd).
-const unsigned char *Central(Reader *r, uint64_t offset, uint32_t count) {
-  if (offset < r->centralStart || offset > r->centralEnd || count > r->centralEnd - offset)
-    return nullptr;
-  if (offset < r->windowStart || offset + count > r->windowStart + r->windowLength) {
-    uint64_t left = r->centralEnd - offset;
-    uint32_t n = left < kChunk ? (uint32_t)left : kChunk;
-    if (ReadSource(r, offset, r->window, n) != 0) return nullptr;
-    r->windowStart = offset;
-    r->windowLength = n;
-  }
-  return r->window + (offset - r->windowStart);
+const unsigned char *Fetch(Reader *r, Window *w, uint64_t offset, uint32_t count, uint32_t reach,
+                           uint64_t limit) {
+  if (offset > limit || count > limit - offset || count > kWindow) return nullptr;
+  if (offset >= w->start && offset - w->start <= w->length &&
+      count <= w->length - (offset - w->start))
+    return w->bytes + (offset - w->start);
+  uint32_t n = reach > count ? reach : count;
+  if (n > kWindow) n = kWindow;
+  if (n > limit - offset) n = (uint32_t)(limit - offset);
+  w->length = 0;
+  if (ReadSource(r, offset, w->bytes, n) != 0) return nullptr;
+  w->start = offset;
+  w->length = n;
+  return w->bytes;
 }
 
-// The data of extra field id within an extra block, or NULL. A cut tail is ignored: some
-// writers pad the block.
+const unsigned char *Stream(Reader *r, uint64_t offset, uint32_t count, uint32_t *available) {
+  const unsigned char *p = Fetch(r, &r->data, offset, 1, kWindow, r->source->size);
+  if (p == nullptr) return nullptr;
+  uint32_t inWindow = r->data.length - (uint32_t)(offset - r->data.start);
+  *available = count < inWindow ? count : inWindow;
+  return p;
+}
+
+// Bytes of the central directory; fails outside [centralStart, centralEnd).
+const unsigned char *Central(Reader *r, uint64_t offset, uint32_t count) {
+  if (offset < r->centralStart) return nullptr;
+  return Fetch(r, &r->directory, offset, count, kWindow, r->centralEnd);
+}
+
+// Whether every extra field lies within its extra area. Fewer bytes at the end than a field
+// header are padding (some writers align the data that way); a field that claims more bytes
+// than remain would have readers take the following bytes, or the next field, as its own.
+bool FieldsFit(const unsigned char *extra, uint32_t length) {
+  uint32_t at = 0;
+  while (at + 4 <= length) at += 4 + Get16(extra + at + 2);
+  return at <= length;
+}
+
+// The data of extra field id within an extra block whose fields fit (FieldsFit), or NULL.
 const unsigned char *FindField(const unsigned char *extra, uint32_t length, uint16_t id,
                                uint16_t *size) {
   for (uint32_t at = 0; at + 4 <= length;) {
@@ -69,6 +106,16 @@ bool SignalsEncryption(const unsigned char *extra, uint32_t length) {
   uint16_t size;
   return FindField(extra, length, kStrongEncryptionField, &size) != nullptr ||
          FindField(extra, length, kAesField, &size) != nullptr;
+}
+
+// Folders that some writers mark only by their attributes, without a trailing '/': by the
+// MS-DOS directory attribute, or, where the entry was made on Unix and gives its mode, by a
+// mode of type directory (there the mode says what the entry is).
+bool MarkedAsFolder(uint16_t madeBy, uint32_t attributes) {
+  uint32_t host = madeBy >> 8, mode = attributes >> 16;
+  if ((host == kUnixHost || host == kDarwinHost) && mode != 0)
+    return (mode & kUnixTypeMask) == kUnixDirectory;
+  return (attributes & kDosDirectory) != 0;
 }
 
 // The UTF-8 name of a Unicode path field; NULL with *reason set when the field is damaged or
@@ -103,8 +150,8 @@ ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **rea
   e->size = Get32(h + 24);
   uint16_t nameLength = Get16(h + 28);
   uint32_t extraLength = Get16(h + 30), commentLength = Get16(h + 32);
-  uint16_t disk = Get16(h + 34);
-  e->localOffset = Get32(h + 42);
+  uint16_t madeBy = Get16(h + 4), disk = Get16(h + 34);
+  uint32_t attributes = Get32(h + 38), localOffset = Get32(h + 42);
   const unsigned char *name = Central(r, *position + kCentralSize, nameLength);
   if (name == nullptr) {
     *reason = "central directory truncated";
@@ -130,6 +177,10 @@ ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **rea
   if (extra == nullptr) {
     *reason = "central directory truncated";
     return PARSE_BROKEN;
+  }
+  if (!FieldsFit(extra, extraLength)) {
+    *reason = "an extra field of the central header runs past the end of its extra area";
+    return PARSE_ENTRY_BAD;
   }
   if ((e->flags & kEncryptedFlags) || SignalsEncryption(extra, extraLength)) {
     *reason = "encrypted entries are not supported";
@@ -164,7 +215,14 @@ ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **rea
   }
   if (ZipCheckName(checked, checkedLength, e->name, sizeof e->name, &e->isDirectory, reason) != 0)
     return PARSE_ENTRY_BAD;
-  if (e->compressedSize == 0xffffffff || e->size == 0xffffffff || e->localOffset == 0xffffffff) {
+  if (!e->isDirectory && MarkedAsFolder(madeBy, attributes)) {
+    if (e->size != 0) {
+      *reason = "marked as a folder but holds data";
+      return PARSE_ENTRY_BAD;
+    }
+    e->isDirectory = 1;
+  }
+  if (e->compressedSize == 0xffffffff || e->size == 0xffffffff || localOffset == 0xffffffff) {
     *reason = "ZIP64 entries (sizes beyond 32 bits) are not supported";
     return PARSE_ENTRY_BAD;
   }
@@ -183,14 +241,23 @@ ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **rea
     return PARSE_ENTRY_BAD;
   }
 
-  unsigned char local[kLocalSize];
-  if ((uint64_t)e->localOffset + kLocalSize > r->centralStart ||
-      ReadSource(r, e->localOffset, local, kLocalSize) != 0 || Get32(local) != kLocalSignature) {
+  // The local header, where the central directory puts it (after a stub the offsets do not
+  // count, that much further on). Reading on from it costs next to nothing, so a small
+  // entry brings its neighbours into the window; a large one brings only its header, and its
+  // data are read when it is extracted.
+  e->localStart = (uint64_t)localOffset + r->shift;
+  uint64_t span = (uint64_t)kLocalSize + nameLength + e->compressedSize;
+  uint32_t reach = span < kWindow ? kWindow : kHeaderReach;
+  const unsigned char *local = nullptr;
+  if (e->localStart + kLocalSize <= r->centralStart)
+    local = Fetch(r, &r->data, e->localStart, kLocalSize, reach, r->centralStart);
+  if (local == nullptr || Get32(local) != kLocalSignature) {
     *reason = "local header missing or outside the archive data";
     return PARSE_ENTRY_BAD;
   }
   uint16_t localNameLength = Get16(local + 26), localExtraLength = Get16(local + 28);
-  e->dataStart = (uint64_t)e->localOffset + kLocalSize + localNameLength + localExtraLength;
+  uint32_t localLength = kLocalSize + localNameLength + localExtraLength;
+  e->dataStart = e->localStart + localLength;
   if (e->dataStart + e->compressedSize > r->centralStart) {
     *reason = "entry data run past the end of the archive data";
     return PARSE_ENTRY_BAD;
@@ -206,14 +273,16 @@ ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **rea
       return PARSE_ENTRY_BAD;
     }
   }
-  // The local name and extra field are read together; the streaming buffer is free here.
-  const unsigned char *localExtra = r->in + nameLength;
   if (localNameLength != nameLength || Get16(local + 8) != e->method ||
       ((Get16(local + 6) ^ e->flags) & (kEncryptedFlags | kDescriptorFlag | kUtf8Flag)) != 0 ||
-      (uint32_t)nameLength + localExtraLength > kChunk ||
-      ReadSource(r, e->localOffset + kLocalSize, r->in, nameLength + localExtraLength) != 0 ||
-      memcmp(r->in, raw, nameLength) != 0) {
+      (local = Fetch(r, &r->data, e->localStart, localLength, reach, r->centralStart)) == nullptr ||
+      memcmp(local + kLocalSize, raw, nameLength) != 0) {
     *reason = "local header does not match the central directory";
+    return PARSE_ENTRY_BAD;
+  }
+  const unsigned char *localExtra = local + kLocalSize + nameLength;
+  if (!FieldsFit(localExtra, localExtraLength)) {
+    *reason = "an extra field of the local header runs past the end of its extra area";
     return PARSE_ENTRY_BAD;
   }
   if (SignalsEncryption(localExtra, localExtraLength)) {
@@ -233,9 +302,83 @@ ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **rea
   return PARSE_OK;
 }
 
-// Finds the end record, scanning back over an archive comment. A record counts when its
-// comment reaches exactly to the end of the archive; a second such record (one hidden in the
-// comment) makes the archive ambiguous, since readers differ on which one they take.
+// Whether a central directory of count headers lies at start and ends exactly at end, each
+// header where the one before it ends. Leaves these bounds in r.
+bool DirectoryWalks(Reader *r, uint64_t start, uint64_t end, uint32_t count) {
+  r->centralStart = start;
+  r->centralEnd = end;
+  uint64_t at = start;
+  for (uint32_t i = 0; i < count; ++i) {
+    const unsigned char *h = Central(r, at, kCentralSize);
+    if (h == nullptr || Get32(h) != kCentralSignature) return false;
+    at += kCentralSize + Get16(h + 28) + Get16(h + 30) + Get16(h + 32);
+  }
+  return at == end;
+}
+
+// An end record at i of the tail whose comment fits in the archive.
+bool IsEndRecord(const unsigned char *tail, uint32_t length, uint32_t i) {
+  return Get32(tail + i) == kEndSignature && i + kEndSize + Get16(tail + i + 20) <= length;
+}
+
+// Whether the end record p at endOffset describes an intact central directory right before
+// itself, at or after the offset it records (after a stub the offsets do not count).
+bool DescribesDirectory(Reader *r, const unsigned char *p, uint64_t endOffset) {
+  uint32_t size = Get32(p + 12), offset = Get32(p + 16);
+  return size <= endOffset && endOffset - size >= offset &&
+         DirectoryWalks(r, endOffset - size, endOffset, Get16(p + 10));
+}
+
+// Takes the end record at i of the tail that starts at tailStart: the central directory's
+// bounds, the entry count and the shift of every offset.
+int UseEnd(Reader *r, const unsigned char *tail, uint64_t tailStart, uint32_t i,
+           const char **reason) {
+  const unsigned char *p = tail + i;
+  uint64_t endOffset = tailStart + i;
+  if (i >= 20 && Get32(p - 20) == kZip64LocatorSignature) {
+    *reason = "ZIP64 archives are not supported";
+    return 1;
+  }
+  uint16_t disk = Get16(p + 4), centralDisk = Get16(p + 6);
+  uint16_t onDisk = Get16(p + 8), total = Get16(p + 10);
+  uint32_t centralSize = Get32(p + 12), centralOffset = Get32(p + 16);
+  if (total == 0xffff || centralSize == 0xffffffff || centralOffset == 0xffffffff) {
+    *reason = "ZIP64 archives are not supported";
+    return 1;
+  }
+  if (disk != 0 || centralDisk != 0 || onDisk != total) {
+    *reason = "multi-disk archives are not supported";
+    return 1;
+  }
+  if ((uint64_t)centralOffset + centralSize > endOffset) {
+    *reason = "central directory points past the end of the archive";
+    return 1;
+  }
+  // A stub before the archive that its offsets do not count (a self-extracting program, say):
+  // the directory lies right before the end record and every offset is off by the stub's
+  // length, which each local header must confirm (ParseEntry). An intact directory where
+  // the recorded offset puts it as well would be a second reading.
+  uint64_t before = endOffset - centralSize;
+  r->shift = 0;
+  if (before > centralOffset && DirectoryWalks(r, before, endOffset, total)) {
+    if (DirectoryWalks(r, centralOffset, (uint64_t)centralOffset + centralSize, total)) {
+      *reason = "two central directories: where the end record puts it and right before it";
+      return 1;
+    }
+    r->shift = before - centralOffset;
+  }
+  r->centralStart = centralOffset + r->shift;
+  r->centralEnd = r->centralStart + centralSize;
+  r->entryCount = total;
+  return 0;
+}
+
+// Finds the end record, scanning back over an archive comment. A record whose comment
+// reaches exactly to the end of the archive is the one; a second such record makes the
+// archive ambiguous, since readers differ on which one they take. When none does, bytes
+// follow the archive (filler from a serial transfer or a padded copy): then exactly one
+// record must describe an intact directory. Either way, a further record that does so (one
+// hidden in the comment, or in the bytes after the archive) is a second reading.
 int FindEnd(Reader *r, const char **reason) {
   uint64_t size = r->source->size;
   if (size < kEndSize) {
@@ -248,51 +391,37 @@ int FindEnd(Reader *r, const char **reason) {
   }
   uint32_t tail = (uint32_t)(size < kEndSize + kMaxComment ? size : kEndSize + kMaxComment);
   static_assert(kWindow >= kEndSize + kMaxComment, "window holds an end record and comment");
-  if (ReadSource(r, size - tail, r->window, tail) != 0) {
+  uint64_t tailStart = size - tail;
+  const unsigned char *bytes = Fetch(r, &r->data, tailStart, tail, tail, size);
+  if (bytes == nullptr) {
     *reason = "cannot read the archive";
     return 1;
   }
-  uint32_t found = 0, records = 0;
+  uint32_t found = 0, reaching = 0;
   for (uint32_t i = tail - kEndSize + 1; i-- > 0;) {
-    const unsigned char *p = r->window + i;
-    if (Get32(p) == kEndSignature && Get16(p + 20) == tail - i - kEndSize && records++ == 0)
+    if (IsEndRecord(bytes, tail, i) && i + kEndSize + Get16(bytes + i + 20) == tail &&
+        reaching++ == 0)
       found = i;
   }
-  if (records > 1) {
+  uint32_t describing = 0, walked = 0;
+  for (uint32_t i = reaching ? found + 1 : 0; reaching < 2 && i + kEndSize <= tail; ++i) {
+    if (!IsEndRecord(bytes, tail, i)) continue;
+    if (++walked > kMaxEndRecords) {
+      *reason = "too many end of central directory records";
+      return 1;
+    }
+    if (DescribesDirectory(r, bytes + i, tailStart + i) && describing++ == 0 && reaching == 0)
+      found = i;
+  }
+  if (reaching + describing > 1) {
     *reason = "more than one end of central directory record";
     return 1;
   }
-  if (records == 1) {
-    uint32_t i = found;
-    const unsigned char *p = r->window + i;
-    uint64_t endOffset = size - tail + i;
-    if (endOffset >= 20 && i >= 20 && Get32(p - 20) == kZip64LocatorSignature) {
-      *reason = "ZIP64 archives are not supported";
-      return 1;
-    }
-    uint16_t disk = Get16(p + 4), centralDisk = Get16(p + 6);
-    uint16_t onDisk = Get16(p + 8), total = Get16(p + 10);
-    uint32_t centralSize = Get32(p + 12), centralOffset = Get32(p + 16);
-    if (total == 0xffff || centralSize == 0xffffffff || centralOffset == 0xffffffff) {
-      *reason = "ZIP64 archives are not supported";
-      return 1;
-    }
-    if (disk != 0 || centralDisk != 0 || onDisk != total) {
-      *reason = "multi-disk archives are not supported";
-      return 1;
-    }
-    if ((uint64_t)centralOffset + centralSize > endOffset) {
-      *reason = "central directory points past the end of the archive";
-      return 1;
-    }
-    r->centralStart = centralOffset;
-    r->centralEnd = (uint64_t)centralOffset + centralSize;
-    r->entryCount = total;
-    r->windowLength = 0;
-    return 0;
+  if (reaching + describing == 0) {
+    *reason = "not a ZIP archive (no end of central directory record)";
+    return 1;
   }
-  *reason = "not a ZIP archive (no end of central directory record)";
-  return 1;
+  return UseEnd(r, bytes, tailStart, found, reason);
 }
 
 int CompareRanges(const void *a, const void *b) {
@@ -325,7 +454,7 @@ int CheckArchive(Reader *r) {
       if (result == PARSE_BROKEN) break;
       continue;
     }
-    ranges[count].start = e.localOffset;
+    ranges[count].start = e.localStart;
     ranges[count].end = e.dataStart + e.compressedSize;
     ++count;
     if (AddWrittenNames(r, &e, (uint32_t)central, &names, &reason) != 0) {

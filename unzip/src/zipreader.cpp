@@ -87,13 +87,14 @@ int CopyData(Reader *r, const Entry *e, const char **reason) {
   uLong crc = crc32(0L, Z_NULL, 0);
   if (e->method == 0) {
     while (left > 0) {
-      uint32_t n = left < kChunk ? left : kChunk;
-      if (ReadSource(r, offset, r->in, n) != 0) {
+      uint32_t n;
+      const unsigned char *data = Stream(r, offset, left, &n);
+      if (data == nullptr) {
         *reason = "cannot read the archive";
         return 1;
       }
-      crc = crc32(crc, r->in, n);
-      if (r->sink->writeFile(r->sink->context, r->in, n) != 0) {
+      crc = crc32(crc, data, n);
+      if (r->sink->writeFile(r->sink->context, data, n) != 0) {
         *reason = r->sink->lastError(r->sink->context);
         return 1;
       }
@@ -112,14 +113,15 @@ int CopyData(Reader *r, const Entry *e, const char **reason) {
     *reason = nullptr;
     while (*reason == nullptr && status != Z_STREAM_END) {
       if (z.avail_in == 0 && left > 0) {
-        uint32_t n = left < kChunk ? left : kChunk;
-        if (ReadSource(r, offset, r->in, n) != 0) {
+        uint32_t n;
+        const unsigned char *data = Stream(r, offset, left, &n);
+        if (data == nullptr) {
           *reason = "cannot read the archive";
           break;
         }
         offset += n;
         left -= n;
-        z.next_in = r->in;
+        z.next_in = (Bytef *)data;
         z.avail_in = n;
       }
       z.next_out = r->out;
@@ -159,11 +161,13 @@ int CopyData(Reader *r, const Entry *e, const char **reason) {
   }
   if (e->flags & kDescriptorFlag) {
     // The data descriptor repeats CRC and sizes; it may start with its own signature.
-    unsigned char d[16];
+    const uint32_t kLongest = 16;
     uint64_t at = e->dataStart + e->compressedSize;
     uint64_t room = r->centralStart - at;
-    uint32_t n = room < sizeof d ? (uint32_t)room : (uint32_t)sizeof d;
-    if (n < 12 || ReadSource(r, at, d, n) != 0) {
+    uint32_t n = room < kLongest ? (uint32_t)room : kLongest;
+    const unsigned char *d = nullptr;
+    if (n >= 12) d = Fetch(r, &r->data, at, n, kWindow, r->centralStart);
+    if (d == nullptr) {
       *reason = "data descriptor missing";
       return 1;
     }

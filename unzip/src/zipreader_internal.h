@@ -11,10 +11,12 @@ const uint32_t kDescriptorSignature = 0x08074b50;
 const uint16_t kDescriptorFlag = 0x0008;
 // The streaming buffer for inflated data: memory use does not depend on entry or archive size.
 const uint32_t kChunk = 65536;
-// The central-directory window also holds the tail searched for the end record.
-const uint32_t kWindow = 22 + 65535;
 // A UTF-8 name may take up to four bytes per character of the name finally written.
 const uint32_t kMaxUtf8Name = 4 * ZIP_MAX_NAME;
+// A window holds the largest local header accepted (30 bytes, the longest name, 65535 bytes
+// of extra fields), and so also the tail searched for the end record (22 bytes and 65535 of
+// comment).
+const uint32_t kWindow = 30 + kMaxUtf8Name + 65535;
 
 inline uint16_t Get16(const unsigned char *p) { return (uint16_t)(p[0] | (p[1] << 8)); }
 inline uint32_t Get32(const unsigned char *p) {
@@ -32,9 +34,18 @@ struct Entry {
   uint32_t crc;
   uint32_t compressedSize;
   uint32_t size;
-  uint32_t localOffset;
+  uint64_t localStart;  // where its local header lies in the archive
   uint64_t dataStart;
   char display[256];  // the raw name made printable and cut, for messages
+};
+
+// A bounded window over the archive: one read brings in what a run of headers and small
+// entries needs, so that these cost no read of their own, while large entries stream through
+// it with flat memory.
+struct Window {
+  unsigned char bytes[kWindow];
+  uint64_t start;
+  uint32_t length;
 };
 
 struct Reader {
@@ -44,11 +55,10 @@ struct Reader {
   uint64_t centralStart;
   uint64_t centralEnd;
   uint32_t entryCount;
-  // Small window over the central directory, so that each header is not a separate read.
-  unsigned char window[kWindow];
-  uint64_t windowStart;
-  uint32_t windowLength;
-  unsigned char in[kChunk];
+  // The length of a stub before the archive that its offsets do not count.
+  uint64_t shift;
+  Window directory;  // the central directory
+  Window data;       // local headers and entry data
   unsigned char out[kChunk];
   char lastParent[ZIP_MAX_NAME + 1];
   char reasonText[64];
@@ -79,7 +89,14 @@ void Fail(Reader *r, const char *name, const char *reason);
 bool Selected(Reader *r, const Entry *e);
 
 // Archive structure (ziparchive.cpp).
-int ReadSource(Reader *r, uint64_t offset, void *buffer, uint32_t count);
+// Bytes [offset, offset + count) through window w, which is refilled from offset with up to
+// reach bytes (never fewer than count, never beyond limit) when they are not all in it. NULL
+// when they lie beyond limit or cannot be read.
+const unsigned char *Fetch(Reader *r, Window *w, uint64_t offset, uint32_t count, uint32_t reach,
+                           uint64_t limit);
+// The next bytes of an entry's data through the data window: at least one, at most count,
+// as many as the window holds; *available tells how many. NULL when they cannot be read.
+const unsigned char *Stream(Reader *r, uint64_t offset, uint32_t count, uint32_t *available);
 // Reads and checks the central header at *position and its local header. PARSE_ENTRY_BAD
 // leaves *position on the next header; PARSE_BROKEN means the directory cannot be walked on.
 ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **reason);
