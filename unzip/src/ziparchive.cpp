@@ -17,8 +17,7 @@ const uint32_t kEndSize = 22;
 const uint32_t kCentralSize = 46;
 const uint32_t kLocalSize = 30;
 const uint32_t kMaxComment = 65535;
-// End records other than the one that reaches the end of the archive whose directories are
-// walked; more are refused, so that a hostile tail cannot make the search read and read.
+// The most end records whose directories one search walks (see Describing).
 const uint32_t kMaxEndRecords = 16;
 // Extra fields: strong encryption and AES (both mean the data are ciphertext), Unicode path.
 const uint16_t kStrongEncryptionField = 0x0017;
@@ -303,16 +302,20 @@ ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **rea
 }
 
 // Whether a central directory of count headers lies at start and ends exactly at end, each
-// header where the one before it ends. Leaves these bounds in r.
+// header where the one before it ends.
 bool DirectoryWalks(Reader *r, uint64_t start, uint64_t end, uint32_t count) {
+  uint64_t savedStart = r->centralStart, savedEnd = r->centralEnd;
   r->centralStart = start;
   r->centralEnd = end;
   uint64_t at = start;
-  for (uint32_t i = 0; i < count; ++i) {
+  for (uint32_t i = 0; i < count && at <= end; ++i) {
     const unsigned char *h = Central(r, at, kCentralSize);
-    if (h == nullptr || Get32(h) != kCentralSignature) return false;
-    at += kCentralSize + Get16(h + 28) + Get16(h + 30) + Get16(h + 32);
+    at = h != nullptr && Get32(h) == kCentralSignature
+             ? at + kCentralSize + Get16(h + 28) + Get16(h + 30) + Get16(h + 32)
+             : end + 1;
   }
+  r->centralStart = savedStart;
+  r->centralEnd = savedEnd;
   return at == end;
 }
 
@@ -327,6 +330,21 @@ bool DescribesDirectory(Reader *r, const unsigned char *p, uint64_t endOffset) {
   uint32_t size = Get32(p + 12), offset = Get32(p + 16);
   return size <= endOffset && endOffset - size >= offset &&
          DirectoryWalks(r, endOffset - size, endOffset, Get16(p + 10));
+}
+
+// How many end records at [from, to) of the tail describe an intact directory, the first at
+// *first; -1 when there are more records to walk than kMaxEndRecords, so that a hostile tail
+// cannot make the search read and read.
+int Describing(Reader *r, const unsigned char *tail, uint64_t tailStart, uint32_t length,
+               uint32_t from, uint32_t to, uint32_t *first) {
+  int count = 0;
+  uint32_t walked = 0;
+  for (uint32_t i = from; i < to && i + kEndSize <= length; ++i) {
+    if (!IsEndRecord(tail, length, i)) continue;
+    if (++walked > kMaxEndRecords) return -1;
+    if (DescribesDirectory(r, tail + i, tailStart + i) && count++ == 0) *first = i;
+  }
+  return count;
 }
 
 // Takes the end record at i of the tail that starts at tailStart: the central directory's
@@ -377,8 +395,9 @@ int UseEnd(Reader *r, const unsigned char *tail, uint64_t tailStart, uint32_t i,
 // reaches exactly to the end of the archive is the one; a second such record makes the
 // archive ambiguous, since readers differ on which one they take. When none does, bytes
 // follow the archive (filler from a serial transfer or a padded copy): then exactly one
-// record must describe an intact directory. Either way, a further record that does so (one
-// hidden in the comment, or in the bytes after the archive) is a second reading.
+// record must describe an intact directory. Either way, a further record that does so after
+// the one taken (hidden in its comment, or in the bytes after the archive) is a second
+// reading: readers that take the last record in the file would read that archive.
 int FindEnd(Reader *r, const char **reason) {
   uint64_t size = r->source->size;
   if (size < kEndSize) {
@@ -397,21 +416,18 @@ int FindEnd(Reader *r, const char **reason) {
     *reason = "cannot read the archive";
     return 1;
   }
-  uint32_t found = 0, reaching = 0;
+  uint32_t found = 0, reaching = 0, described = 0;
   for (uint32_t i = tail - kEndSize + 1; i-- > 0;) {
     if (IsEndRecord(bytes, tail, i) && i + kEndSize + Get16(bytes + i + 20) == tail &&
         reaching++ == 0)
       found = i;
   }
-  uint32_t describing = 0, walked = 0;
-  for (uint32_t i = reaching ? found + 1 : 0; reaching < 2 && i + kEndSize <= tail; ++i) {
-    if (!IsEndRecord(bytes, tail, i)) continue;
-    if (++walked > kMaxEndRecords) {
-      *reason = "too many end of central directory records";
-      return 1;
-    }
-    if (DescribesDirectory(r, bytes + i, tailStart + i) && describing++ == 0 && reaching == 0)
-      found = i;
+  int describing = 0;
+  if (reaching < 2)
+    describing = Describing(r, bytes, tailStart, tail, reaching ? found + 1 : 0, tail, &described);
+  if (describing < 0) {
+    *reason = "too many end of central directory records";
+    return 1;
   }
   if (reaching + describing > 1) {
     *reason = "more than one end of central directory record";
@@ -421,7 +437,16 @@ int FindEnd(Reader *r, const char **reason) {
     *reason = "not a ZIP archive (no end of central directory record)";
     return 1;
   }
-  return UseEnd(r, bytes, tailStart, found, reason);
+  if (reaching == 0) found = described;
+  if (UseEnd(r, bytes, tailStart, found, reason) != 0) return 1;
+  // Behind a stub, a record before this one that describes a directory of its own means the
+  // stub is an archive as well.
+  if (r->shift > 0 && reaching != 0 &&
+      Describing(r, bytes, tailStart, tail, 0, found, &described) != 0) {
+    *reason = "more than one end of central directory record";
+    return 1;
+  }
+  return 0;
 }
 
 int CompareRanges(const void *a, const void *b) {
