@@ -59,6 +59,16 @@ def zip_tree(root, archive, top_directories=None):
                 z.write(full, os.path.relpath(full, root))
 
 
+def payload_archive(work, name, files, megabytes, empty=False):
+    """The archive of a payload made by make_payload (in work), and the payload's size."""
+    root = os.path.join(work, name)
+    size = make_payload(root, files, megabytes, empty)
+    archive = root + ".zip"
+    zip_tree(root, archive)
+    shutil.rmtree(root)
+    return archive, size
+
+
 def zip_single(archive, megabytes):
     """One entry of the given size, streamed in so the generator stays small too."""
     rng = random.Random(7)

@@ -184,11 +184,12 @@ void PrintLine(void *context, const char *line, int length) {
     p->print(nullptr, length, line);
     return;
   }
-  if (p->batchLength == 0) p->batchStarted = GetTickCount();
+  DWORD now = GetTickCount();  // read once: a line comes with every entry
+  if (p->batchLength == 0) p->batchStarted = now;
   memcpy(p->batch + p->batchLength, line, length);
   p->batchLength += length;
   p->batchExpanded += expanded;
-  FlushOutputIfDue(p);
+  if (now - p->batchStarted >= kBatchWaitMs) FlushOutput(p);
 }
 
 int ReadArchive(void *context, uint64_t offset, void *buffer, uint32_t count) {

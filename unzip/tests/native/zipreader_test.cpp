@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "edge_archives.h"
 #include "zipreader.h"
 #include "zipwriter.h"
 
@@ -213,6 +214,54 @@ TEST(ZipExtract, ExtractsStoredDeflatedNestedAndDescribedEntries) {
   EXPECT_EQ("  inflating: cv4.03/fonts/a.pfb\n", sink.lines[1]);
   EXPECT_EQ(" extracting: cv4.03/README\n", sink.lines[2]);
   EXPECT_EQ("  4 files and 1 directories extracted\n", sink.lines[5]);
+}
+
+// The table of archives at the edges of the format, read or refused as a whole.
+TEST(ZipExtract, ReadsOrRefusesEdgeArchives) {
+  for (const EdgeArchive &c : EdgeArchives()) {
+    MemorySink sink;
+    EXPECT_EQ(c.result, Extract(c.zip, &sink)) << c.what << "\n" << AllText(sink);
+    std::vector<std::string> tree;
+    for (const std::string &folder : sink.directories) tree.push_back(folder + "/");
+    for (const auto &file : sink.files) tree.push_back(file.first + "=" + file.second);
+    std::sort(tree.begin(), tree.end());
+    EXPECT_EQ(c.tree, tree) << c.what;
+    if (c.result != ZIP_OK) {
+      EXPECT_NE(std::string::npos, AllText(sink).find(c.message)) << c.what << "\n" << AllText(sink);
+    }
+  }
+}
+
+// Entries of every size around the window's, stored and deflated: each comes out whole, and
+// small ones share the reads that bring them in (a few per window, not several per entry).
+TEST(ZipExtract, EntriesComeOutWholeAcrossWindowEdges) {
+  std::vector<TestEntry> entries;
+  for (int i = 0; i < 400; ++i)
+    entries.push_back({"f" + std::to_string(i), RandomBytes(i * 7919 % 3000, i), i % 2 ? 0 : 8});
+  for (size_t size : {65535, 65536, 66601, 140000})
+    entries.push_back({"big" + std::to_string(size), RandomBytes(size, 5), 0});
+  entries.push_back({"last", "tail", 8});
+  std::string zip = MakeZip(entries);
+  struct Counted {
+    MemorySource source;
+    int reads;
+  } counted = {{zip}, 0};
+  ZipSource s = SourceFor(&counted.source);
+  s.context = &counted;
+  s.read = [](void *c, uint64_t offset, void *buffer, uint32_t count) {
+    Counted *k = (Counted *)c;
+    ++k->reads;
+    if (offset + count > k->source.bytes.size()) return 1;
+    memcpy(buffer, k->source.bytes.data() + offset, count);
+    return 0;
+  };
+  MemorySink sink;
+  ZipSink k = SinkFor(&sink);
+  ZipOptions o = Defaults();
+  ASSERT_EQ(ZIP_OK, ZipExtract(&s, &k, &o)) << AllText(sink);
+  for (const TestEntry &e : entries) EXPECT_TRUE(sink.files[e.name] == e.data) << e.name;
+  // Two passes over about 900 kB in windows of 65 kB, and the directory.
+  EXPECT_LT(counted.reads, 60) << zip.size();
 }
 
 TEST(ZipExtract, FindsTheEndRecordBehindACommentThatLooksLikeOne) {

@@ -109,7 +109,7 @@ std::string MakeZip(const std::vector<TestEntry> &entries, TestLayout *layout,
     }
     std::string c;
     Add32(c, 0x02014b50);
-    Add16(c, 20);
+    Add16(c, e.madeBy);
     Add16(c, 20);
     c += common;
     Add32(c, crc);
@@ -120,7 +120,7 @@ std::string MakeZip(const std::vector<TestEntry> &entries, TestLayout *layout,
     Add16(c, 0);
     Add16(c, 0);
     Add16(c, 0);
-    Add32(c, 0);
+    Add32(c, e.attributes);
     Add32(c, (uint32_t)l.local.back());
     c += e.name;
     c += e.extra;

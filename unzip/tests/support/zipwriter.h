@@ -18,6 +18,8 @@ struct TestEntry {
   uint16_t dosTime = (12 << 11) | (34 << 5) | (56 / 2);
   std::string extra = "";       // extra field of the central header
   std::string localExtra = "";  // extra field of the local header
+  uint16_t madeBy = 20;         // host system (high byte, 0 MS-DOS, 3 Unix) and version
+  uint32_t attributes = 0;      // external: MS-DOS attributes, a Unix mode in the high half
 };
 
 // One extra field: id, size and data.

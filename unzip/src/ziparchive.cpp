@@ -1,0 +1,509 @@
+// The reader's view of the archive: the end record, the central directory, local headers
+// and extra fields, read through bounded windows, and the check pass over every entry.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <zlib.h>
+
+#include "zipreader_internal.h"
+
+namespace zipreader {
+
+const uint32_t kEndSignature = 0x06054b50;
+const uint32_t kZip64LocatorSignature = 0x07064b50;
+const uint32_t kCentralSignature = 0x02014b50;
+const uint32_t kLocalSignature = 0x04034b50;
+const uint32_t kEndSize = 22;
+const uint32_t kCentralSize = 46;
+const uint32_t kLocalSize = 30;
+const uint32_t kMaxComment = 65535;
+// The most end records whose directories one search walks (see Describing).
+const uint32_t kMaxEndRecords = 16;
+// Extra fields: strong encryption and AES (both mean the data are ciphertext), Unicode path.
+const uint16_t kStrongEncryptionField = 0x0017;
+const uint16_t kAesField = 0x9901;
+const uint16_t kUnicodePathField = 0x7075;
+// General-purpose flags: encryption (plain, strong, masked header), UTF-8.
+const uint16_t kEncryptedFlags = 0x0001 | 0x0040 | 0x2000;
+const uint16_t kUtf8Flag = 0x0800;
+// Hosts of the "version made by" field whose attributes carry a Unix mode in their high 16
+// bits; the low byte of any host's holds the MS-DOS attributes.
+const uint32_t kUnixHost = 3;
+const uint32_t kDarwinHost = 19;
+const uint32_t kUnixTypeMask = 0170000;
+const uint32_t kUnixDirectory = 0040000;
+const uint32_t kDosDirectory = 0x10;
+// What the check pass reads at a large entry's local header: the header with the name and
+// extra fields of almost any entry, in one read of a few sectors.
+const uint32_t kHeaderReach = 4096;
+
+struct Range {
+  uint64_t start;
+  uint64_t end;
+};
+
+int ReadSource(Reader *r, uint64_t offset, void *buffer, uint32_t count) {
+  if (offset > r->source->size || count > r->source->size - offset) return 1;
+  return r->source->read(r->source->context, offset, buffer, count);
+}
+
+const unsigned char *Fetch(Reader *r, Window *w, uint64_t offset, uint32_t count, uint32_t reach,
+                           uint64_t limit) {
+  if (offset > limit || count > limit - offset || count > kWindow) return nullptr;
+  if (offset >= w->start && offset - w->start <= w->length &&
+      count <= w->length - (offset - w->start))
+    return w->bytes + (offset - w->start);
+  uint32_t n = reach > count ? reach : count;
+  if (n > kWindow) n = kWindow;
+  if (n > limit - offset) n = (uint32_t)(limit - offset);
+  w->length = 0;
+  if (ReadSource(r, offset, w->bytes, n) != 0) return nullptr;
+  w->start = offset;
+  w->length = n;
+  return w->bytes;
+}
+
+const unsigned char *Stream(Reader *r, uint64_t offset, uint32_t count, uint32_t *available) {
+  const unsigned char *p = Fetch(r, &r->data, offset, 1, kWindow, r->source->size);
+  if (p == nullptr) return nullptr;
+  uint32_t inWindow = r->data.length - (uint32_t)(offset - r->data.start);
+  *available = count < inWindow ? count : inWindow;
+  return p;
+}
+
+// Bytes of the central directory; fails outside [centralStart, centralEnd).
+const unsigned char *Central(Reader *r, uint64_t offset, uint32_t count) {
+  if (offset < r->centralStart) return nullptr;
+  return Fetch(r, &r->directory, offset, count, kWindow, r->centralEnd);
+}
+
+// Whether every extra field lies within its extra area. Fewer bytes at the end than a field
+// header are padding (some writers align the data that way); a field that claims more bytes
+// than remain would have readers take the following bytes, or the next field, as its own.
+bool FieldsFit(const unsigned char *extra, uint32_t length) {
+  uint32_t at = 0;
+  while (at + 4 <= length) at += 4 + Get16(extra + at + 2);
+  return at <= length;
+}
+
+// The data of extra field id within an extra block whose fields fit (FieldsFit), or NULL.
+const unsigned char *FindField(const unsigned char *extra, uint32_t length, uint16_t id,
+                               uint16_t *size) {
+  for (uint32_t at = 0; at + 4 <= length;) {
+    uint16_t fieldId = Get16(extra + at), fieldSize = Get16(extra + at + 2);
+    if (at + 4 + fieldSize > length) return nullptr;
+    if (fieldId == id) {
+      *size = fieldSize;
+      return extra + at + 4;
+    }
+    at += 4 + fieldSize;
+  }
+  return nullptr;
+}
+
+bool SignalsEncryption(const unsigned char *extra, uint32_t length) {
+  uint16_t size;
+  return FindField(extra, length, kStrongEncryptionField, &size) != nullptr ||
+         FindField(extra, length, kAesField, &size) != nullptr;
+}
+
+// Folders that some writers mark only by their attributes, without a trailing '/': by the
+// MS-DOS directory attribute, or, where the entry was made on Unix and gives its mode, by a
+// mode of type directory (there the mode says what the entry is).
+bool MarkedAsFolder(uint16_t madeBy, uint32_t attributes) {
+  uint32_t host = madeBy >> 8, mode = attributes >> 16;
+  if ((host == kUnixHost || host == kDarwinHost) && mode != 0)
+    return (mode & kUnixTypeMask) == kUnixDirectory;
+  return (attributes & kDosDirectory) != 0;
+}
+
+// The UTF-8 name of a Unicode path field; NULL with *reason set when the field is damaged or
+// was written for another name (its CRC-32 is that of the header's name).
+const unsigned char *UnicodePath(const unsigned char *field, uint16_t size,
+                                 const unsigned char *raw, size_t rawLength, size_t *length,
+                                 const char **reason) {
+  if (size < 5 || field[0] != 1 ||
+      Get32(field + 1) != (uint32_t)crc32(0L, raw, (uInt)rawLength)) {
+    *reason = "Unicode path field does not match the name";
+    return nullptr;
+  }
+  *length = size - 5u;
+  return field + 5;
+}
+
+// Reads and checks the central header at *position and its local header. PARSE_ENTRY_BAD
+// leaves *position on the next header; PARSE_BROKEN means the directory cannot be walked on.
+ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **reason) {
+  const unsigned char *h = Central(r, *position, kCentralSize);
+  if (h == nullptr || Get32(h) != kCentralSignature) {
+    *reason = "central directory damaged";
+    strcpy(e->display, "(central directory)");
+    return PARSE_BROKEN;
+  }
+  e->flags = Get16(h + 8);
+  e->method = Get16(h + 10);
+  e->dosTime = Get16(h + 12);
+  e->dosDate = Get16(h + 14);
+  e->crc = Get32(h + 16);
+  e->compressedSize = Get32(h + 20);
+  e->size = Get32(h + 24);
+  uint16_t nameLength = Get16(h + 28);
+  uint32_t extraLength = Get16(h + 30), commentLength = Get16(h + 32);
+  uint16_t madeBy = Get16(h + 4), disk = Get16(h + 34);
+  uint32_t attributes = Get32(h + 38), localOffset = Get32(h + 42);
+  const unsigned char *name = Central(r, *position + kCentralSize, nameLength);
+  if (name == nullptr) {
+    *reason = "central directory truncated";
+    strcpy(e->display, "(central directory)");
+    return PARSE_BROKEN;
+  }
+  MakeDisplayName(name, nameLength, e->display, sizeof e->display);
+  uint64_t next = *position + kCentralSize + nameLength + extraLength + commentLength;
+  if (next > r->centralEnd) {
+    *reason = "central directory truncated";
+    return PARSE_BROKEN;
+  }
+  if (nameLength > kMaxUtf8Name) {
+    *position = next;
+    *reason = "name too long";
+    return PARSE_ENTRY_BAD;
+  }
+  // The window may move when the extra field is read: the name is kept.
+  unsigned char raw[kMaxUtf8Name];
+  memcpy(raw, name, nameLength);
+  const unsigned char *extra = Central(r, *position + kCentralSize + nameLength, extraLength);
+  *position = next;
+  if (extra == nullptr) {
+    *reason = "central directory truncated";
+    return PARSE_BROKEN;
+  }
+  if (!FieldsFit(extra, extraLength)) {
+    *reason = "an extra field of the central header runs past the end of its extra area";
+    return PARSE_ENTRY_BAD;
+  }
+  if ((e->flags & kEncryptedFlags) || SignalsEncryption(extra, extraLength)) {
+    *reason = "encrypted entries are not supported";
+    return PARSE_ENTRY_BAD;
+  }
+
+  // The name: bytes of the ANSI code page, or UTF-8 when the flag says so or a Unicode path
+  // field (which must agree with a UTF-8 name) gives it.
+  const unsigned char *utf8 = (e->flags & kUtf8Flag) ? raw : nullptr;
+  size_t utf8Length = nameLength;
+  uint16_t fieldSize;
+  const unsigned char *field = FindField(extra, extraLength, kUnicodePathField, &fieldSize);
+  if (field != nullptr) {
+    size_t pathLength;
+    const unsigned char *path = UnicodePath(field, fieldSize, raw, nameLength, &pathLength, reason);
+    if (path == nullptr) return PARSE_ENTRY_BAD;
+    if (utf8 != nullptr && (pathLength != nameLength || memcmp(path, raw, nameLength) != 0)) {
+      *reason = "Unicode path field contradicts the UTF-8 name";
+      return PARSE_ENTRY_BAD;
+    }
+    utf8 = path;
+    utf8Length = pathLength;
+  }
+  const char *checked = (const char *)raw;
+  size_t checkedLength = nameLength;
+  char converted[ZIP_MAX_NAME + 1];
+  if (utf8 != nullptr) {
+    if (ConvertName(r, e, utf8, utf8Length, converted, sizeof converted, &checkedLength,
+                    reason) != 0)
+      return PARSE_ENTRY_BAD;
+    checked = converted;
+  }
+  if (ZipCheckName(checked, checkedLength, e->name, sizeof e->name, &e->isDirectory, reason) != 0)
+    return PARSE_ENTRY_BAD;
+  if (!e->isDirectory && MarkedAsFolder(madeBy, attributes)) {
+    if (e->size != 0) {
+      *reason = "marked as a folder but holds data";
+      return PARSE_ENTRY_BAD;
+    }
+    e->isDirectory = 1;
+  }
+  if (e->compressedSize == 0xffffffff || e->size == 0xffffffff || localOffset == 0xffffffff) {
+    *reason = "ZIP64 entries (sizes beyond 32 bits) are not supported";
+    return PARSE_ENTRY_BAD;
+  }
+  if (disk != 0) {
+    *reason = "multi-disk archives are not supported";
+    return PARSE_ENTRY_BAD;
+  }
+  if (e->method != 0 && e->method != 8) {
+    snprintf(r->reasonText, sizeof r->reasonText, "compression method %u is not supported",
+             e->method);
+    *reason = r->reasonText;
+    return PARSE_ENTRY_BAD;
+  }
+  if (e->method == 0 && e->compressedSize != e->size) {
+    *reason = "stored entry with different compressed and uncompressed sizes";
+    return PARSE_ENTRY_BAD;
+  }
+
+  // The local header, where the central directory puts it (after a stub the offsets do not
+  // count, that much further on). Reading on from it costs next to nothing, so a small
+  // entry brings its neighbours into the window; a large one brings only its header, and its
+  // data are read when it is extracted.
+  e->localStart = (uint64_t)localOffset + r->shift;
+  uint64_t span = (uint64_t)kLocalSize + nameLength + e->compressedSize;
+  uint32_t reach = span < kWindow ? kWindow : kHeaderReach;
+  const unsigned char *local = nullptr;
+  if (e->localStart + kLocalSize <= r->centralStart)
+    local = Fetch(r, &r->data, e->localStart, kLocalSize, reach, r->centralStart);
+  if (local == nullptr || Get32(local) != kLocalSignature) {
+    *reason = "local header missing or outside the archive data";
+    return PARSE_ENTRY_BAD;
+  }
+  uint16_t localNameLength = Get16(local + 26), localExtraLength = Get16(local + 28);
+  uint32_t localLength = kLocalSize + localNameLength + localExtraLength;
+  e->dataStart = e->localStart + localLength;
+  if (e->dataStart + e->compressedSize > r->centralStart) {
+    *reason = "entry data run past the end of the archive data";
+    return PARSE_ENTRY_BAD;
+  }
+  // Both headers must describe the same entry. With a data descriptor the local header may
+  // leave CRC and sizes zero; anything else that differs makes the archive ambiguous.
+  bool described = (e->flags & kDescriptorFlag) != 0;
+  uint32_t localValues[3] = {Get32(local + 14), Get32(local + 18), Get32(local + 22)};
+  uint32_t centralValues[3] = {e->crc, e->compressedSize, e->size};
+  for (int i = 0; i < 3; ++i) {
+    if (localValues[i] != centralValues[i] && !(described && localValues[i] == 0)) {
+      *reason = "local header gives another CRC or size than the central directory";
+      return PARSE_ENTRY_BAD;
+    }
+  }
+  if (localNameLength != nameLength || Get16(local + 8) != e->method ||
+      ((Get16(local + 6) ^ e->flags) & (kEncryptedFlags | kDescriptorFlag | kUtf8Flag)) != 0 ||
+      (local = Fetch(r, &r->data, e->localStart, localLength, reach, r->centralStart)) == nullptr ||
+      memcmp(local + kLocalSize, raw, nameLength) != 0) {
+    *reason = "local header does not match the central directory";
+    return PARSE_ENTRY_BAD;
+  }
+  const unsigned char *localExtra = local + kLocalSize + nameLength;
+  if (!FieldsFit(localExtra, localExtraLength)) {
+    *reason = "an extra field of the local header runs past the end of its extra area";
+    return PARSE_ENTRY_BAD;
+  }
+  if (SignalsEncryption(localExtra, localExtraLength)) {
+    *reason = "encrypted entries are not supported";
+    return PARSE_ENTRY_BAD;
+  }
+  field = FindField(localExtra, localExtraLength, kUnicodePathField, &fieldSize);
+  if (field != nullptr) {
+    size_t pathLength;
+    const unsigned char *path = UnicodePath(field, fieldSize, raw, nameLength, &pathLength, reason);
+    if (path == nullptr) return PARSE_ENTRY_BAD;
+    if (utf8 == nullptr || pathLength != utf8Length || memcmp(path, utf8, pathLength) != 0) {
+      *reason = "local header does not match the central directory";
+      return PARSE_ENTRY_BAD;
+    }
+  }
+  return PARSE_OK;
+}
+
+// Whether a central directory of count headers lies at start and ends exactly at end, each
+// header where the one before it ends.
+bool DirectoryWalks(Reader *r, uint64_t start, uint64_t end, uint32_t count) {
+  uint64_t savedStart = r->centralStart, savedEnd = r->centralEnd;
+  r->centralStart = start;
+  r->centralEnd = end;
+  uint64_t at = start;
+  for (uint32_t i = 0; i < count && at <= end; ++i) {
+    const unsigned char *h = Central(r, at, kCentralSize);
+    at = h != nullptr && Get32(h) == kCentralSignature
+             ? at + kCentralSize + Get16(h + 28) + Get16(h + 30) + Get16(h + 32)
+             : end + 1;
+  }
+  r->centralStart = savedStart;
+  r->centralEnd = savedEnd;
+  return at == end;
+}
+
+// An end record at i of the tail whose comment fits in the archive.
+bool IsEndRecord(const unsigned char *tail, uint32_t length, uint32_t i) {
+  return Get32(tail + i) == kEndSignature && i + kEndSize + Get16(tail + i + 20) <= length;
+}
+
+// Whether the end record p at endOffset describes an intact central directory right before
+// itself, at or after the offset it records (after a stub the offsets do not count).
+bool DescribesDirectory(Reader *r, const unsigned char *p, uint64_t endOffset) {
+  uint32_t size = Get32(p + 12), offset = Get32(p + 16);
+  return size <= endOffset && endOffset - size >= offset &&
+         DirectoryWalks(r, endOffset - size, endOffset, Get16(p + 10));
+}
+
+// How many end records at [from, to) of the tail describe an intact directory, the first at
+// *first; -1 when there are more records to walk than kMaxEndRecords, so that a hostile tail
+// cannot make the search read and read.
+int Describing(Reader *r, const unsigned char *tail, uint64_t tailStart, uint32_t length,
+               uint32_t from, uint32_t to, uint32_t *first) {
+  int count = 0;
+  uint32_t walked = 0;
+  for (uint32_t i = from; i < to && i + kEndSize <= length; ++i) {
+    if (!IsEndRecord(tail, length, i)) continue;
+    if (++walked > kMaxEndRecords) return -1;
+    if (DescribesDirectory(r, tail + i, tailStart + i) && count++ == 0) *first = i;
+  }
+  return count;
+}
+
+// Takes the end record at i of the tail that starts at tailStart: the central directory's
+// bounds, the entry count and the shift of every offset.
+int UseEnd(Reader *r, const unsigned char *tail, uint64_t tailStart, uint32_t i,
+           const char **reason) {
+  const unsigned char *p = tail + i;
+  uint64_t endOffset = tailStart + i;
+  if (i >= 20 && Get32(p - 20) == kZip64LocatorSignature) {
+    *reason = "ZIP64 archives are not supported";
+    return 1;
+  }
+  uint16_t disk = Get16(p + 4), centralDisk = Get16(p + 6);
+  uint16_t onDisk = Get16(p + 8), total = Get16(p + 10);
+  uint32_t centralSize = Get32(p + 12), centralOffset = Get32(p + 16);
+  if (total == 0xffff || centralSize == 0xffffffff || centralOffset == 0xffffffff) {
+    *reason = "ZIP64 archives are not supported";
+    return 1;
+  }
+  if (disk != 0 || centralDisk != 0 || onDisk != total) {
+    *reason = "multi-disk archives are not supported";
+    return 1;
+  }
+  if ((uint64_t)centralOffset + centralSize > endOffset) {
+    *reason = "central directory points past the end of the archive";
+    return 1;
+  }
+  // A stub before the archive that its offsets do not count (a self-extracting program, say):
+  // the directory lies right before the end record and every offset is off by the stub's
+  // length, which each local header must confirm (ParseEntry). An intact directory where
+  // the recorded offset puts it as well would be a second reading.
+  uint64_t before = endOffset - centralSize;
+  r->shift = 0;
+  if (before > centralOffset && DirectoryWalks(r, before, endOffset, total)) {
+    if (DirectoryWalks(r, centralOffset, (uint64_t)centralOffset + centralSize, total)) {
+      *reason = "two central directories: where the end record puts it and right before it";
+      return 1;
+    }
+    r->shift = before - centralOffset;
+  }
+  r->centralStart = centralOffset + r->shift;
+  r->centralEnd = r->centralStart + centralSize;
+  r->entryCount = total;
+  return 0;
+}
+
+// Finds the end record, scanning back over an archive comment. A record whose comment
+// reaches exactly to the end of the archive is the one; a second such record makes the
+// archive ambiguous, since readers differ on which one they take. When none does, bytes
+// follow the archive (filler from a serial transfer or a padded copy): then exactly one
+// record must describe an intact directory. Either way, a further record that does so after
+// the one taken (hidden in its comment, or in the bytes after the archive) is a second
+// reading: readers that take the last record in the file would read that archive.
+int FindEnd(Reader *r, const char **reason) {
+  uint64_t size = r->source->size;
+  if (size < kEndSize) {
+    *reason = "not a ZIP archive (too short)";
+    return 1;
+  }
+  if (size > 0xffffffffu) {
+    *reason = "archives larger than 4 GB are not supported";
+    return 1;
+  }
+  uint32_t tail = (uint32_t)(size < kEndSize + kMaxComment ? size : kEndSize + kMaxComment);
+  static_assert(kWindow >= kEndSize + kMaxComment, "window holds an end record and comment");
+  uint64_t tailStart = size - tail;
+  const unsigned char *bytes = Fetch(r, &r->data, tailStart, tail, tail, size);
+  if (bytes == nullptr) {
+    *reason = "cannot read the archive";
+    return 1;
+  }
+  uint32_t found = 0, reaching = 0, described = 0;
+  for (uint32_t i = tail - kEndSize + 1; i-- > 0;) {
+    if (IsEndRecord(bytes, tail, i) && i + kEndSize + Get16(bytes + i + 20) == tail &&
+        reaching++ == 0)
+      found = i;
+  }
+  int describing = 0;
+  if (reaching < 2)
+    describing = Describing(r, bytes, tailStart, tail, reaching ? found + 1 : 0, tail, &described);
+  if (describing < 0) {
+    *reason = "too many end of central directory records";
+    return 1;
+  }
+  if (reaching + describing > 1) {
+    *reason = "more than one end of central directory record";
+    return 1;
+  }
+  if (reaching + describing == 0) {
+    *reason = "not a ZIP archive (no end of central directory record)";
+    return 1;
+  }
+  if (reaching == 0) found = described;
+  if (UseEnd(r, bytes, tailStart, found, reason) != 0) return 1;
+  // Behind a stub, a record before this one that describes a directory of its own means the
+  // stub is an archive as well.
+  if (r->shift > 0 && reaching != 0 &&
+      Describing(r, bytes, tailStart, tail, 0, found, &described) != 0) {
+    *reason = "more than one end of central directory record";
+    return 1;
+  }
+  return 0;
+}
+
+int CompareRanges(const void *a, const void *b) {
+  const Range *x = (const Range *)a, *y = (const Range *)b;
+  return x->start < y->start ? -1 : x->start > y->start ? 1 : 0;
+}
+
+// First pass: every entry is checked, no byte of archive data may belong to two entries
+// (overlapping entries are how small archives pretend to hold huge amounts of data), and no
+// two entries may write one file.
+int CheckArchive(Reader *r) {
+  // At most 65535 entries without ZIP64, so the table has a fixed upper bound (1 MB).
+  Range *ranges = (Range *)malloc(sizeof(Range) * (r->entryCount ? r->entryCount : 1));
+  if (ranges == nullptr) {
+    Print(r, "  error:  out of memory\n");
+    return 1;
+  }
+  NameTable names;
+  memset(&names, 0, sizeof names);
+  unsigned failures = 0, count = 0;
+  uint64_t position = r->centralStart;
+  Entry e;
+  for (uint32_t i = 0; i < r->entryCount; ++i) {
+    const char *reason = nullptr;
+    uint64_t central = position;
+    ParseResult result = ParseEntry(r, &position, &e, &reason);
+    if (result != PARSE_OK) {
+      Fail(r, e.display, reason);
+      ++failures;
+      if (result == PARSE_BROKEN) break;
+      continue;
+    }
+    ranges[count].start = e.localStart;
+    ranges[count].end = e.dataStart + e.compressedSize;
+    ++count;
+    if (AddWrittenNames(r, &e, (uint32_t)central, &names, &reason) != 0) {
+      Fail(r, "(archive)", reason);
+      ++failures;
+      break;
+    }
+  }
+  if (failures == 0 && position != r->centralEnd) {
+    Fail(r, "(central directory)", "entry count does not match the directory size");
+    ++failures;
+  }
+  qsort(ranges, count, sizeof(Range), CompareRanges);
+  for (unsigned i = 1; i < count && failures == 0; ++i) {
+    if (ranges[i].start < ranges[i - 1].end) {
+      Fail(r, "(archive)", "entries overlap");
+      ++failures;
+    }
+  }
+  free(ranges);
+  if (failures == 0) failures += ReportClashes(r, names.names, names.count);
+  free(names.names);
+  free(names.folders.slots);
+  return failures == 0 ? 0 : 1;
+}
+
+}  // namespace zipreader
