@@ -1,8 +1,11 @@
 // The Wine floor: makes the folders and files of a plan with only the calls that any extractor
 // must make (CreateDirectoryA; CreateFileA, WriteFile, SetFileTime, CloseHandle), the data and
 // times already in memory. bench/unzip-floor times it against wizunz32.dll on the same archive.
+// With --temporary each file is written under a temporary name in its directory and renamed
+// into place once complete (MoveFileA): the floor of an extractor that never leaves part of a
+// file under its name.
 //
-//   wine_floor.exe PLAN C:\DESTINATION
+//   wine_floor.exe [--temporary] PLAN C:\DESTINATION
 //
 // PLAN holds lines "D name" (a folder) and "F size date time name" (a file, its MS-DOS date
 // and time), each file's bytes right after its line; names use '\'.
@@ -66,14 +69,26 @@ bool ParsePlan(const std::string &plan, std::vector<Item> *items) {
   return true;
 }
 
+// The name a file is written under: its own, or with temporary, a fresh temporary name in its
+// directory from which it is renamed once complete.
+std::string WrittenName(const Item &item, bool temporary, unsigned number) {
+  if (!temporary) return item.name;
+  char leaf[16];
+  snprintf(leaf, sizeof leaf, "uz%04x.tmp", number & 0xFFFF);
+  size_t slash = item.name.rfind('\\');
+  return (slash == std::string::npos ? "" : item.name.substr(0, slash + 1)) + leaf;
+}
+
 // Makes every folder and file of the plan in the current directory; 0 on success.
-int Make(const std::vector<Item> &items) {
+int Make(const std::vector<Item> &items, bool temporary) {
+  unsigned number = 0;
   for (const Item &item : items) {
     if (item.folder) {
       if (!CreateDirectoryA(item.name.c_str(), nullptr)) return 1;
       continue;
     }
-    HANDLE file = CreateFileA(item.name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    std::string name = WrittenName(item, temporary, number++);
+    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 1;
     DWORD written = 0;
@@ -81,6 +96,7 @@ int Make(const std::vector<Item> &items) {
                                  written == item.size);
     ok = SetFileTime(file, nullptr, nullptr, &item.time) && ok;
     if (!CloseHandle(file) || !ok) return 1;
+    if (temporary && !MoveFileA(name.c_str(), item.name.c_str())) return 1;
   }
   return 0;
 }
@@ -90,18 +106,20 @@ int Make(const std::vector<Item> &items) {
 int main(int argc, char **argv) {
   std::string plan;
   std::vector<Item> items;
-  if (argc != 3 || !ReadPlan(argv[1], &plan) || !ParsePlan(plan, &items)) {
-    fprintf(stderr, "usage: wine_floor PLAN C:\\DESTINATION (a readable plan)\n");
+  bool temporary = argc == 4 && strcmp(argv[1], "--temporary") == 0;
+  if (argc != 3 + temporary || !ReadPlan(argv[1 + temporary], &plan) || !ParsePlan(plan, &items)) {
+    fprintf(stderr, "usage: wine_floor [--temporary] PLAN C:\\DESTINATION (a readable plan)\n");
     return 2;
   }
-  if (!CreateDirectoryA(argv[2], nullptr) || !SetCurrentDirectoryA(argv[2])) {
-    fprintf(stderr, "cannot make %s\n", argv[2]);
+  const char *destination = argv[2 + temporary];
+  if (!CreateDirectoryA(destination, nullptr) || !SetCurrentDirectoryA(destination)) {
+    fprintf(stderr, "cannot make %s\n", destination);
     return 2;
   }
   LARGE_INTEGER start, end, frequency;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
-  int result = Make(items);
+  int result = Make(items, temporary);
   QueryPerformanceCounter(&end);
   PROCESS_MEMORY_COUNTERS counters;
   memset(&counters, 0, sizeof counters);

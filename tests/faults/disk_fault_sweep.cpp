@@ -120,23 +120,6 @@ struct SetupRun {
 
 const char SkipQuestion[] = "Corvane 4.03 appears to be already installed.  Skip installation of Corvane?";
 
-struct Look {
-    DWORD process;
-    std::vector<HWND> *windows;
-};
-
-BOOL CALLBACK CollectDialogs(HWND window, LPARAM parameter)
-{
-    Look *look = (Look *)parameter;
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    char className[16] = "";
-    GetClassNameA(window, className, sizeof className);
-    if (process == look->process && IsWindowVisible(window) && strcmp(className, "#32770") == 0)
-        look->windows->push_back(window);
-    return TRUE;
-}
-
 std::string TextOf(HWND window, int id)
 {
     char text[8192] = "";
@@ -148,7 +131,8 @@ std::string TextOf(HWND window, int id)
 bool Answer(HWND window, SetupRun *run)
 {
     char title[256] = "";
-    GetWindowTextA(window, title, sizeof title);
+    if (GetWindowTextA(window, title, sizeof title) == 0)
+        return false;  // on its way in or out
     if (strcmp(title, "Tabrin Install - Unzipping") == 0) {
         std::string log = TextOf(window, IDC_PROGRESS_LOG);
         if (log.size() >= 11 && log.compare(log.size() - 11, 11, "unzip error") == 0)
@@ -172,28 +156,18 @@ bool Answer(HWND window, SetupRun *run)
     return true;
 }
 
-std::string Environment(bool temp, const std::string &fault, const std::string &log)
-{
-    std::string block;
-    char *strings = GetEnvironmentStringsA();
-    for (char *entry = strings; *entry; entry += strlen(entry) + 1)
-        if (temp || (_strnicmp(entry, "TEMP=", 5) != 0 && _strnicmp(entry, "TMP=", 4) != 0))
-            block.append(entry, strlen(entry) + 1);
-    FreeEnvironmentStringsA(strings);
-    if (!fault.empty())
-        block += std::string(FAILING_DISK_VARIABLE "=") + fault + '\0';
-    if (!log.empty())
-        block += std::string(FAILING_DISK_LOG_VARIABLE "=") + log + '\0';
-    return block + '\0';
-}
-
 // Runs setup.exe unattended, on the failing disk when a log is given (with the fault, if
 // any), else as it is.
 SetupRun RunSetup(bool temp, const std::string &fault = "", const std::string &log = "")
 {
     SetupRun run;
     std::string command = std::string("\"") + Disk + "\\setup.exe\" " + Base;
-    std::string environment = Environment(temp, fault, log);
+    std::vector<std::string> disk;
+    if (!fault.empty())
+        disk.push_back(std::string(FAILING_DISK_VARIABLE "=") + fault);
+    if (!log.empty())
+        disk.push_back(std::string(FAILING_DISK_LOG_VARIABLE "=") + log);
+    std::string environment = EnvironmentBlock(temp, disk);
     PROCESS_INFORMATION process;
     std::string error;
     if (log.empty()) {
@@ -210,21 +184,11 @@ SetupRun RunSetup(bool temp, const std::string &fault = "", const std::string &l
         return run;
     }
     std::set<HWND> answered;
-    for (DWORD waited = 0; waited < (DWORD)PatienceMs; waited += 10) {
-        if (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 10, QS_ALLINPUT) == WAIT_OBJECT_0) {
-            run.finished = true;
-            break;
-        }
-        MSG message;
-        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        std::vector<HWND> windows;
-        Look look = {process.dwProcessId, &windows};
-        EnumWindows(CollectDialogs, (LPARAM)&look);
-        for (HWND window : windows)
+    run.finished = WaitAnsweringMessages(process.hProcess, PatienceMs, 10, [&] {
+        for (HWND window : DialogsOfProcess(process.dwProcessId))
             if (!answered.count(window) && Answer(window, &run))
                 answered.insert(window);
-    }
+    });
     if (!run.finished)
         TerminateProcess(process.hProcess, 1);
     WaitForSingleObject(process.hProcess, 5000);

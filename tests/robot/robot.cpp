@@ -15,25 +15,6 @@ const UserAction WatchProgress = {"Tabrin Install - Unzipping", PRESS_NOTHING};
 // How long the robot waits for setup.exe to finish one run.
 static const int RobotPatienceSeconds = 120;
 
-namespace {
-struct Search {
-    DWORD process;
-    std::vector<HWND> *found;
-};
-}
-
-static BOOL CALLBACK CollectDialog(HWND window, LPARAM parameter)
-{
-    Search *search = (Search *)parameter;
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    char className[32] = "";
-    GetClassNameA(window, className, sizeof className);
-    if (process == search->process && IsWindowVisible(window) && strcmp(className, "#32770") == 0)
-        search->found->push_back(window);
-    return TRUE;
-}
-
 static BOOL CALLBACK RecordControl(HWND control, LPARAM seen)
 {
     int id = GetDlgCtrlID(control) & 0xFFFF;
@@ -113,18 +94,6 @@ void Photograph(HWND window, const std::string &title)
         SaveScreenshot(window, file);
 }
 
-static std::string EnvironmentWithoutTemp()
-{
-    std::string block;
-    char *strings = GetEnvironmentStringsA();
-    for (char *entry = strings; *entry; entry += strlen(entry) + 1) {
-        if (_strnicmp(entry, "TEMP=", 5) != 0 && _strnicmp(entry, "TMP=", 4) != 0)
-            block.append(entry, strlen(entry) + 1);
-    }
-    FreeEnvironmentStringsA(strings);
-    return block + '\0';
-}
-
 RobotRun RunSetup(const std::string &directory, const std::string &argument,
                   const std::vector<UserAction> &actions, bool keepTemp)
 {
@@ -132,7 +101,7 @@ RobotRun RunSetup(const std::string &directory, const std::string &argument,
     std::string command = "\"" + directory + "\\setup.exe\"";
     if (!argument.empty())
         command += " " + argument;
-    std::string environment = EnvironmentWithoutTemp();
+    std::string environment = EnvironmentBlock(false);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
@@ -146,23 +115,8 @@ RobotRun RunSetup(const std::string &directory, const std::string &argument,
     size_t next = 0;
     HWND watched = NULL;  // a window that is only looked at, with its action
     const UserAction *watchedAction = nullptr;
-    // Looks around every 20 ms: the progress window of a small install is up for little
-    // more than a tenth of a second.
-    const int lookMs = 20;
-    for (int tick = 0; tick < RobotPatienceSeconds * 1000 / lookMs; tick++) {
-        // Keep this thread's own windows answering: setup.exe's DDE start-up sends
-        // messages to every top-level window and waits for the replies.
-        if (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, lookMs, QS_ALLINPUT) ==
-            WAIT_OBJECT_0) {
-            run.finished = true;
-            break;
-        }
-        MSG message;
-        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-        std::vector<HWND> windows;
-        Search search = {process.dwProcessId, &windows};
-        EnumWindows(CollectDialog, (LPARAM)&search);
+    auto lookAround = [&] {
+        std::vector<HWND> windows = DialogsOfProcess(process.dwProcessId);
         // Windows come top first; answer the older ones first (the progress window before
         // a prompt that appeared over it since the last look).
         std::reverse(windows.begin(), windows.end());
@@ -214,7 +168,12 @@ RobotRun RunSetup(const std::string &directory, const std::string &argument,
             RobotWindow = watched;
             watchedAction->meanwhile();
         }
-    }
+    };
+    // Looks around every 20 ms (the progress window of a small install is up for little more
+    // than a tenth of a second), keeping this thread's own windows answering: setup.exe's DDE
+    // start-up sends messages to every top-level window and waits for the replies.
+    run.finished = WaitAnsweringMessages(process.hProcess, RobotPatienceSeconds * 1000, 20,
+                                         lookAround);
     if (!run.finished) {
         ADD_FAILURE() << "setup.exe did not finish";
         TerminateProcess(process.hProcess, 1);

@@ -153,6 +153,22 @@ bool WaitForProgramManager()
     return ProgramManagerAnswers(600);
 }
 
+bool WaitAnsweringMessages(HANDLE process, DWORD patienceMs, DWORD lookMs,
+                           const std::function<void()> &look)
+{
+    DWORD start = GetTickCount();
+    while (patienceMs == INFINITE || GetTickCount() - start < patienceMs) {
+        if (MsgWaitForMultipleObjects(1, &process, FALSE, lookMs, QS_ALLINPUT) == WAIT_OBJECT_0)
+            return true;
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        if (look)
+            look();
+    }
+    return false;
+}
+
 bool RunAnsweringMessages(std::string command, DWORD *exitCode)
 {
     STARTUPINFOA startup = {};
@@ -160,14 +176,49 @@ bool RunAnsweringMessages(std::string command, DWORD *exitCode)
     PROCESS_INFORMATION process;
     if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
         return false;
-    while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, INFINITE, QS_ALLINPUT) !=
-           WAIT_OBJECT_0) {
-        MSG message;
-        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-    }
+    WaitAnsweringMessages(process.hProcess, INFINITE, 100, nullptr);
     GetExitCodeProcess(process.hProcess, exitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return true;
+}
+
+namespace {
+struct DialogSearch {
+    DWORD process;
+    std::vector<HWND> *found;
+};
+}
+
+static BOOL CALLBACK CollectDialog(HWND window, LPARAM parameter)
+{
+    DialogSearch *search = (DialogSearch *)parameter;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char className[32] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (process == search->process && IsWindowVisible(window) && strcmp(className, "#32770") == 0)
+        search->found->push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> DialogsOfProcess(DWORD process)
+{
+    std::vector<HWND> windows;
+    DialogSearch search = {process, &windows};
+    EnumWindows(CollectDialog, (LPARAM)&search);
+    return windows;
+}
+
+std::string EnvironmentBlock(bool keepTemp, const std::vector<std::string> &extra)
+{
+    std::string block;
+    char *strings = GetEnvironmentStringsA();
+    for (char *entry = strings; *entry; entry += strlen(entry) + 1)
+        if (keepTemp || (_strnicmp(entry, "TEMP=", 5) != 0 && _strnicmp(entry, "TMP=", 4) != 0))
+            block.append(entry, strlen(entry) + 1);
+    FreeEnvironmentStringsA(strings);
+    for (const std::string &entry : extra)
+        block.append(entry.c_str(), entry.size() + 1);
+    return block + '\0';
 }

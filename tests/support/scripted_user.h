@@ -55,4 +55,16 @@ bool ProgramManagerAnswers(int attempts);
 // every top-level window, this program's too, and waits for the answers.
 bool RunAnsweringMessages(std::string command, DWORD *exitCode);
 
+// Waits until a process ends, answering this thread's messages as above and calling look
+// every lookMs; false when it has not ended after patienceMs.
+bool WaitAnsweringMessages(HANDLE process, DWORD patienceMs, DWORD lookMs,
+                           const std::function<void()> &look);
+
+// The visible dialogs and message boxes (class #32770) of a process, the top one first.
+std::vector<HWND> DialogsOfProcess(DWORD process);
+
+// This process's environment as a block for CreateProcessA, without TEMP and TMP unless
+// keepTemp, with the extra "NAME=value" strings added.
+std::string EnvironmentBlock(bool keepTemp, const std::vector<std::string> &extra = {});
+
 #endif
