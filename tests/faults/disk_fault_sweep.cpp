@@ -271,23 +271,24 @@ struct Findings {
     void Add(const std::string &line) { lines.push_back(line); }
 };
 
-// Whether a failed operation named the file: by its full path, or by a path relative to the
-// current directory of the time (the library's names).
-bool Named(const std::vector<Operation> &operations, const std::string &path)
+// Whether the disk refused to remove the file: a failed delete, or a failed change of its
+// attributes before one, named it by its full path or by a path relative to the current
+// directory of the time (the library's names).
+bool RemovalRefused(const std::vector<Operation> &operations, const std::string &path)
 {
     std::string file = Lower(path);
     for (const Operation &operation : operations) {
+        if (!operation.failed || (operation.function != "DeleteFileA" && operation.function != "remove" &&
+                                  operation.function != "_unlink" &&
+                                  operation.function != "SetFileAttributesA"))
+            continue;
         std::string named = Lower(operation.detail);
-        for (size_t start = 0, end; operation.failed && start <= named.size(); start = end + 3) {
-            end = std::min(named.find(" > ", start), named.size());
-            std::string piece = named.substr(start, end - start);
-            if (piece.compare(0, 2, ".\\") == 0)
-                piece.erase(0, 2);
-            if (file == piece || (file.size() > piece.size() &&
-                                  file.compare(file.size() - piece.size() - 1, std::string::npos,
-                                               "\\" + piece) == 0))
-                return true;
-        }
+        if (named.compare(0, 2, ".\\") == 0)
+            named.erase(0, 2);
+        if (file == named || (file.size() > named.size() &&
+                              file.compare(file.size() - named.size() - 1, std::string::npos,
+                                           "\\" + named) == 0))
+            return true;
     }
     return false;
 }
@@ -296,7 +297,7 @@ bool Named(const std::vector<Operation> &operations, const std::string &path)
 // write from some point on; otherwise only a file whose removal the disk refused.
 bool MayStay(Mode mode, const std::vector<Operation> &operations, const std::string &path)
 {
-    return mode != ONCE || Named(operations, path);
+    return mode != ONCE || RemovalRefused(operations, path);
 }
 
 void CheckStartupFile(bool mayBeInterrupted, Findings *findings)
@@ -365,7 +366,7 @@ Findings CheckFaultedRun(const Installation &installation, Mode mode, const Setu
     CheckStartupFile(mode != ONCE, &findings);
     CheckFiles(installation, mode, operations, &findings);
     for (const std::string &name : StartupTemporaries())
-        if (!MayStay(mode, operations, name) && ReadWholeFile(name) != std::string(Original) + TempLine)
+        if (!MayStay(mode, operations, name))
             findings.Add("left behind: " + name);
     return findings;
 }
