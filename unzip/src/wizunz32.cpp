@@ -390,15 +390,21 @@ int PutInPlace(Platform *p, const char *entryName, char *placed, size_t placedSi
 // Closes the entry's temporary file with the entry's time and gives it its name: at once
 // where the name is free, in place of the file there otherwise (some systems refuse a
 // rename onto a taken name with another error than "exists", so the name is looked at).
+// The data are forced to the disk first: a disk cache writes them out later and may write
+// the rename before them, and a power cut in between would leave the name on clusters never
+// written. A flush that fails is a write that failed.
 int CommitFile(void *context, const ZipEntryInfo *entry) {
   Platform *p = (Platform *)context;
   FILETIME local, utc;
   if (!p->keepTimes && DosDateTimeToFileTime(entry->dosDate, entry->dosTime, &local) &&
       LocalFileTimeToFileTime(&local, &utc))
     SetFileTime(p->output, nullptr, nullptr, &utc);
+  BOOL flushed = FlushFileBuffers(p->output);
+  DWORD flushError = GetLastError();
   BOOL closed = CloseHandle(p->output);
   p->output = INVALID_HANDLE_VALUE;
-  if (!closed) {
+  if (!flushed || !closed) {
+    if (!flushed) SetLastError(flushError);
     SetError(p, "cannot write");
     DeleteFileA(p->temporary);
     return 1;
