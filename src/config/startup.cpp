@@ -51,7 +51,11 @@ static int WriteChangedCopy(FILE *startup, const char *startupPath, const char *
     FormatTempLine(line, sizeof line);
     if (!failed)
         failed = fputs(line, copy) == EOF;
-    // The close flushes the last block: a full disk shows up here at the latest.
+    // The copy is forced to the disk before any name changes: a disk cache may write the
+    // renames first, and a power cut in between would leave autoexec.bat on clusters never
+    // written. A full disk shows up here at the latest.
+    if (!failed)
+        failed = fflush(copy) != 0 || _commit(_fileno(copy)) != 0;
     failed |= fclose(copy) != 0;
     if (failed) {
         remove(temporaryPath);

@@ -109,17 +109,35 @@ int InterpreterInstalled()
     return FileExists(directory, "cvdll32.dll") && FileExists(directory, "cv_init.ps");
 }
 
-// The settings file lies in the Windows directory; a write that fails is reported with the
-// file's full path.
+// Forces a file's data out of the disk cache: 0, or 1 when it cannot be opened or flushed.
+static int CommitToDisk(const char *path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
+    BOOL flushed = FlushFileBuffers(file);
+    CloseHandle(file);
+    return !flushed;
+}
+
+// The settings file lies in the Windows directory. Windows 3.1 and 95 keep settings files in
+// a cache and write the entry out only when it is flushed; the flush call has no failure to
+// act on (Wine, which writes each entry at once and has no such cache, always answers it with
+// FALSE), so its answer is ignored and the file is then forced to the disk, which does fail
+// where the entry cannot be kept. A failure is reported with the file's full path.
 int WriteViewerSettings(const char *fileName)
 {
-    if (WritePrivateProfileStringA("Options", "Configured", "0", fileName))
-        return 0;
     char path[PATH_CAPACITY];
     UINT length = GetWindowsDirectoryA(path, sizeof path);
     if (length == 0 || length >= sizeof path || AppendText(path, sizeof path, "\\"))
         path[0] = '\0';
     AppendText(path, sizeof path, fileName);
+    if (WritePrivateProfileStringA("Options", "Configured", "0", fileName)) {
+        WritePrivateProfileStringA(NULL, NULL, NULL, fileName);
+        if (CommitToDisk(path) == 0)
+            return 0;
+    }
     SetErrorText("Can't write %s", path);
     return 1;
 }
