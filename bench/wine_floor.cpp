@@ -3,9 +3,11 @@
 // times already in memory. bench/unzip-floor times it against wizunz32.dll on the same archive.
 // With --temporary each file is written under a temporary name in its directory and renamed
 // into place once complete (MoveFileA): the floor of an extractor that never leaves part of a
-// file under its name.
+// file under its name. With --flush as well, each file's data are forced to the disk
+// (FlushFileBuffers) before it is renamed, so that a power cut cannot leave the name on data
+// a disk cache never wrote: the floor of the library's design.
 //
-//   wine_floor.exe [--temporary] PLAN C:\DESTINATION
+//   wine_floor.exe [--temporary [--flush]] PLAN C:\DESTINATION
 //
 // PLAN holds lines "D name" (a folder) and "F size date time name" (a file, its MS-DOS date
 // and time), each file's bytes right after its line; names use '\'.
@@ -80,7 +82,7 @@ std::string WrittenName(const Item &item, bool temporary, unsigned number) {
 }
 
 // Makes every folder and file of the plan in the current directory; 0 on success.
-int Make(const std::vector<Item> &items, bool temporary) {
+int Make(const std::vector<Item> &items, bool temporary, bool flush) {
   unsigned number = 0;
   for (const Item &item : items) {
     if (item.folder) {
@@ -95,6 +97,7 @@ int Make(const std::vector<Item> &items, bool temporary) {
     BOOL ok = item.size == 0 || (WriteFile(file, item.data, item.size, &written, nullptr) &&
                                  written == item.size);
     ok = SetFileTime(file, nullptr, nullptr, &item.time) && ok;
+    if (flush) ok = FlushFileBuffers(file) && ok;
     if (!CloseHandle(file) || !ok) return 1;
     if (temporary && !MoveFileA(name.c_str(), item.name.c_str())) return 1;
   }
@@ -106,12 +109,17 @@ int Make(const std::vector<Item> &items, bool temporary) {
 int main(int argc, char **argv) {
   std::string plan;
   std::vector<Item> items;
-  bool temporary = argc == 4 && strcmp(argv[1], "--temporary") == 0;
-  if (argc != 3 + temporary || !ReadPlan(argv[1 + temporary], &plan) || !ParsePlan(plan, &items)) {
-    fprintf(stderr, "usage: wine_floor [--temporary] PLAN C:\\DESTINATION (a readable plan)\n");
+  int options = 0;
+  bool temporary = argc > 1 && strcmp(argv[1], "--temporary") == 0;
+  options += temporary;
+  bool flush = temporary && argc > 2 && strcmp(argv[2], "--flush") == 0;
+  options += flush;
+  if (argc != 3 + options || !ReadPlan(argv[1 + options], &plan) || !ParsePlan(plan, &items)) {
+    fprintf(stderr,
+            "usage: wine_floor [--temporary [--flush]] PLAN C:\\DESTINATION (a readable plan)\n");
     return 2;
   }
-  const char *destination = argv[2 + temporary];
+  const char *destination = argv[2 + options];
   if (!CreateDirectoryA(destination, nullptr) || !SetCurrentDirectoryA(destination)) {
     fprintf(stderr, "cannot make %s\n", destination);
     return 2;
@@ -119,7 +127,7 @@ int main(int argc, char **argv) {
   LARGE_INTEGER start, end, frequency;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
-  int result = Make(items, temporary);
+  int result = Make(items, temporary, flush);
   QueryPerformanceCounter(&end);
   PROCESS_MEMORY_COUNTERS counters;
   memset(&counters, 0, sizeof counters);
