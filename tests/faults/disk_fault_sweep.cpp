@@ -3,13 +3,16 @@
 // fresh one, and a reinstall over a complete earlier one) a first run on a sound disk counts
 // the operations; then, for each operation N of each side (writes, reads) and each way of
 // failing (once, sticky, cut), a run fails it, and a second run on a sound disk follows in
-// the state it left. After each run: no crash or hang; success only with everything in place;
+// the state it left. A power cut under a write-back disk cache (the power mode) comes at each
+// operation of the write side and once more right after the program ends, when the
+// installation must be complete. After each run: no crash or hang; success only with everything in place;
 // autoexec.bat whole; no file under its own name partial; nothing left behind that the run
 // could have removed. The second run must finish the job.
 //
-//   disk_fault_sweep.exe [--library-every K]
+//   disk_fault_sweep.exe [--library-every K] [--mode once|sticky|cut|power]
 //
-// With K > 1 every operation of setup.exe itself is failed, and every K-th one of the library.
+// With K > 1 every operation of setup.exe itself is failed, and every K-th one of the library;
+// with --mode, only in that way.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -40,8 +43,8 @@ const char Original[] =
 const char TempLine[] = "SET TEMP=c:\\\r\n";
 const int PatienceMs = 60000;
 
-enum Mode { ONCE, STICKY, CUT };
-const char *const ModeNames[] = {"once", "sticky", "cut"};
+enum Mode { ONCE, STICKY, CUT, POWER };
+const char *const ModeNames[] = {"once", "sticky", "cut", "power"};
 
 typedef std::map<std::string, std::string> Tree;  // relative path -> bytes
 
@@ -351,7 +354,7 @@ Findings CheckFaultedRun(const Installation &installation, Mode mode, const Setu
     Findings findings;
     if (!run.finished)
         findings.Add("setup.exe hung");
-    else if (run.exitCode != 0 && !(mode == CUT && run.exitCode == FAILING_DISK_CUT_EXIT))
+    else if (run.exitCode != 0 && !(mode >= CUT && run.exitCode == FAILING_DISK_CUT_EXIT))
         findings.Add("setup.exe crashed (exit code " + std::to_string(run.exitCode) + ")");
     if (run.Succeeded()) {
         Tree tree = TreeOf(Base);
@@ -405,6 +408,12 @@ int LibraryEvery()
     return option ? std::max(1, atoi(option + 16)) : 1;
 }
 
+bool ModeChosen(Mode mode)
+{
+    const char *option = strstr(GetCommandLineA(), "--mode ");
+    return option == nullptr || strncmp(option + 7, ModeNames[mode], strlen(ModeNames[mode])) == 0;
+}
+
 std::string LogPath(const char *name)
 {
     return std::string("c:\\") + name + ".log";
@@ -445,30 +454,35 @@ TEST_P(FailingDisk, EveryOperationFailedInTurn)
     ASSERT_GT(totals["read"], 0);
 
     int every = LibraryEvery(), runs = 0;
+    auto faultedRun = [&](Mode mode, const std::string &side, int number, const std::string &what) {
+        if (!ModeChosen(mode))
+            return;
+        std::string fault = side + " " + ModeNames[mode] + " " + std::to_string(number);
+        std::string where = std::string(installation.name) + ", " + fault + " (" + what + "): ";
+        Prepare(installation);
+        SetupRun faulted = RunSetup(false, fault, log);
+        Findings findings = CheckFaultedRun(installation, mode, faulted, ReadLog(log));
+        std::set<std::string> temporaries = StartupTemporaries();
+        // The machine starts again: TEMP is set when the start-up file sets it.
+        bool temp = ReadWholeFile(Startup).find(TempLine) != std::string::npos;
+        Findings second = CheckSecondRun(RunSetup(temp), temporaries);
+        for (const std::string &line : findings.lines)
+            ADD_FAILURE() << where << line;
+        for (const std::string &line : second.lines)
+            ADD_FAILURE() << where << line;
+        runs++;
+    };
     std::map<std::string, int> numbers, ofLibrary;
     for (const Operation &operation : counted) {
         int number = ++numbers[operation.side];
         if (operation.module != "setup.exe" && ofLibrary[operation.side]++ % every != 0)
             continue;
-        for (Mode mode : {ONCE, STICKY, CUT}) {
-            std::string fault = operation.side + " " + ModeNames[mode] + " " + std::to_string(number);
-            std::string where = std::string(installation.name) + ", " + fault + " (" +
-                                operation.module + " " + operation.function + " " +
-                                operation.detail + "): ";
-            Prepare(installation);
-            SetupRun faulted = RunSetup(false, fault, log);
-            Findings findings = CheckFaultedRun(installation, mode, faulted, ReadLog(log));
-            std::set<std::string> temporaries = StartupTemporaries();
-            // The machine starts again: TEMP is set when the start-up file sets it.
-            bool temp = ReadWholeFile(Startup).find(TempLine) != std::string::npos;
-            Findings second = CheckSecondRun(RunSetup(temp), temporaries);
-            for (const std::string &line : findings.lines)
-                ADD_FAILURE() << where << line;
-            for (const std::string &line : second.lines)
-                ADD_FAILURE() << where << line;
-            runs++;
-        }
+        for (Mode mode : {ONCE, STICKY, CUT, POWER})
+            if (mode != POWER || operation.side == "write")
+                faultedRun(mode, operation.side, number,
+                           operation.module + " " + operation.function + " " + operation.detail);
     }
+    faultedRun(POWER, "write", totals["write"] + 1, "after the program ended");
     printf("%s installation: %d faulted runs, each followed by a second run\n", installation.name, runs);
 }
 
