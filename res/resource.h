@@ -1,5 +1,6 @@
-/* Resource ids of the setup program. Shared by setup.rc and the C++ code, so this
- * file holds only #define lines: the resource compiler reads nothing else from it. */
+/* Resource ids of the setup program and the uninstaller. Shared by setup.rc, uninst.rc and
+ * the C++ code, so this file holds only #define lines: the resource compiler reads nothing
+ * else from it. */
 #ifndef SETUP_RESOURCE_H
 #define SETUP_RESOURCE_H
 
@@ -40,6 +41,10 @@
 #define IDC_PROGRESS_LOG 571
 #define IDC_PROGRESS_COPY 572
 
+/* Dialog 600: what the uninstaller will remove */
+#define IDD_REMOVE 600
+#define IDC_REMOVE_TEXT 601
+
 /* String table */
 #define IDS_SUCCESS 868
 #define IDS_MAKE_DIRECTORY_FAILED 870
@@ -47,5 +52,36 @@
 #define IDS_VIEWER_SUBDIRECTORY 873
 #define IDS_SKIP_INTERPRETER_s 875
 #define IDS_ABORTED_s 900
+
+/* String table of the uninstaller */
+#define IDS_CONFIRM_s 1000
+#define IDS_CONFIRM_FILES_d 1001
+#define IDS_CONFIRM_GROUP_s 1002
+#define IDS_CONFIRM_LINE_ss 1003
+#define IDS_CONFIRM_SETTINGS_sss 1004
+#define IDS_CONFIRM_ENTRY 1005
+#define IDS_CONFIRM_INTERPRETER_sd 1006
+#define IDS_LOG_GROUP_s 1010
+#define IDS_NO_PROGRAM_MANAGER_s 1011
+#define IDS_LOG_SETTINGS_sss 1012
+#define IDS_LOG_STARTUP_ss 1013
+#define IDS_STARTUP_LEFT_ss 1014
+#define IDS_OVERWRITE_s 1015
+#define IDS_STARTUP_BACKUP_EXISTS_sss 1016
+#define IDS_STARTUP_RESTORED_ss 1017
+#define IDS_STARTUP_REMOVED_sss 1018
+#define IDS_LOG_DELETE_s 1019
+#define IDS_LOG_KEPT_s 1020
+#define IDS_LOG_FOLDER_s 1021
+#define IDS_REMOVE_INTERPRETER_s 1022
+#define IDS_INTERPRETER_KEPT_s 1023
+#define IDS_KEPT_FILES_s 1024
+#define IDS_LOG_ENTRY 1025
+#define IDS_RESTART_NT_s 1026
+#define IDS_RESTART_95_s 1027
+#define IDS_LEFT_s 1028
+#define IDS_REMOVED_s 1029
+#define IDS_REMOVAL_ABORTED_s 1030
+#define IDS_NO_RECORD_s 1031
 
 #endif

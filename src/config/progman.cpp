@@ -10,37 +10,19 @@
 static const char ViewerProgram[] = "tabrin32.exe";
 static const char InterpreterSubdirectory[] = "cv4.03";
 static const char InterpreterProgram[] = "cvwin32.exe";
-enum { COMMAND_TIMEOUT_MS = 2000 };
-
 // Every argument of a command is at most 255 characters, so the longest command (the
 // interpreter item with four copies of the base directory) always fits whole: Program
 // Manager, not this program, decides what it accepts.
 enum { COMMAND_CAPACITY = 2048 };
 
-HDDEDATA CALLBACK ProgramGroupDdeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR,
-                                          ULONG_PTR)
-{
-    return NULL;
-}
-
-static void SendCommand(HCONV conversation, const char *command)
-{
-    DWORD result;
-    DdeClientTransaction((LPBYTE)command, (DWORD)strlen(command) + 1, conversation, NULL,
-                         CF_TEXT, XTYP_EXECUTE, COMMAND_TIMEOUT_MS, &result);
-}
-
 int CreateProgramGroup()
 {
     DWORD instance = 0;
-    if (DdeInitializeA(&instance, ProgramGroupDdeCallback, CBF_FAIL_POKES, 0) != DMLERR_NO_ERROR)
-        return 1;
-    HSZ service = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
-    HSZ topic = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
-    HCONV conversation = DdeConnect(instance, service, topic, NULL);
+    HCONV conversation = OpenProgramManager(&instance);
     if (!conversation) {
-        InstallMessageBox("Couldn't open DDE connection to Program Manager\n", MB_OK);
-        DdeUninitialize(instance);
+        if (instance)
+            InstallMessageBox("Couldn't open DDE connection to Program Manager\n", MB_OK);
+        CloseProgramManager(instance, NULL);
         return 1;
     }
 
@@ -48,10 +30,11 @@ int CreateProgramGroup()
     const char *viewer = ViewerSubdirectory;
     const char *interpreter = InterpreterSubdirectory;
     char command[COMMAND_CAPACITY];
-    SendCommand(conversation,
-                "[CreateGroup(\"CV Tools\",cvtools.grp)][ShowGroup(\"CV Tools\",1)]");
+    SendProgramManagerCommand(conversation,
+                              "[CreateGroup(\"" PROGRAM_GROUP "\",cvtools.grp)]"
+                              "[ShowGroup(\"" PROGRAM_GROUP "\",1)]");
 
-    SendCommand(conversation, "[ReplaceItem(\"Tabrin\")]");
+    SendProgramManagerCommand(conversation, "[ReplaceItem(\"Tabrin\")]");
     if (NewShell)
         snprintf(command, sizeof command, "[AddItem(\"%s\\%s\\%s\",\"Tabrin\")]", base, viewer,
                  ViewerProgram);
@@ -59,9 +42,9 @@ int CreateProgramGroup()
         snprintf(command, sizeof command,
                  "[AddItem(\"%s\\%s\\%s\",\"Tabrin\", \"%s\\%s\\tabrin32.ico\")]", base, viewer,
                  ViewerProgram, base, viewer);
-    SendCommand(conversation, command);
+    SendProgramManagerCommand(conversation, command);
 
-    SendCommand(conversation, "[ReplaceItem(\"Tabrin README\")]");
+    SendProgramManagerCommand(conversation, "[ReplaceItem(\"Tabrin README\")]");
     if (NewShell)
         snprintf(command, sizeof command,
                  "[AddItem(\"notepad.exe\" \"%s\\%s\\README.TXT\",\"Tabrin README\","
@@ -70,9 +53,9 @@ int CreateProgramGroup()
     else
         snprintf(command, sizeof command,
                  "[AddItem(\"notepad.exe %s\\%s\\README.TXT\",\"Tabrin README\")]", base, viewer);
-    SendCommand(conversation, command);
+    SendProgramManagerCommand(conversation, command);
 
-    SendCommand(conversation, "[ReplaceItem(\"Corvane\")]");
+    SendProgramManagerCommand(conversation, "[ReplaceItem(\"Corvane\")]");
     if (NewShell)
         snprintf(command, sizeof command,
                  "[AddItem(\"%s\\%s\\%s\" \"-I%s\\%s;%s\\%s\\fonts\",\"Corvane\")]", base,
@@ -83,9 +66,9 @@ int CreateProgramGroup()
                  "\"%s\\%s\\cvtext.ico\")]",
                  base, interpreter, InterpreterProgram, base, interpreter, base, interpreter,
                  base, interpreter);
-    SendCommand(conversation, command);
+    SendProgramManagerCommand(conversation, command);
 
-    SendCommand(conversation, "[ReplaceItem(\"Corvane README\")]");
+    SendProgramManagerCommand(conversation, "[ReplaceItem(\"Corvane README\")]");
     if (NewShell)
         snprintf(command, sizeof command,
                  "[AddItem(\"notepad.exe\" \"%s\\%s\\README.\",\"Corvane README\", "
@@ -95,9 +78,8 @@ int CreateProgramGroup()
         snprintf(command, sizeof command,
                  "[AddItem(\"notepad.exe %s\\%s\\README.\",\"Corvane README\")]", base,
                  interpreter);
-    SendCommand(conversation, command);
+    SendProgramManagerCommand(conversation, command);
 
-    DdeDisconnect(conversation);
-    DdeUninitialize(instance);
+    CloseProgramManager(instance, conversation);
     return 0;
 }

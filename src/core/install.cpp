@@ -14,7 +14,13 @@
 static const char ExtractorFileName[] = "wizunz32.dll";
 static const char InterpreterSubdirectory[] = "cv4.03";
 static const char InterpreterVersion[] = "4.03";
+static const char SettingsFileName[] = "tabrin32.ini";
+static const char SettingsSection[] = "Options";
+static const char SettingsKey[] = "Configured";
 enum { COPY_BUFFER_SIZE = 16384, PATH_CAPACITY = 1024 };
+
+// Whether this run kept an interpreter that was already there.
+static int InterpreterKept;
 
 // Two names for one file: the same volume and file index, whatever the spelling. The files
 // are opened with the sharing every system accepts: Windows 95 refuses FILE_SHARE_DELETE.
@@ -109,35 +115,15 @@ int InterpreterInstalled()
     return FileExists(directory, "cvdll32.dll") && FileExists(directory, "cv_init.ps");
 }
 
-// Forces a file's data out of the disk cache: 0, or 1 when it cannot be opened or flushed.
-static int CommitToDisk(const char *path)
-{
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return 1;
-    BOOL flushed = FlushFileBuffers(file);
-    CloseHandle(file);
-    return !flushed;
-}
-
-// The settings file lies in the Windows directory. Windows 3.1 and 95 keep settings files in
-// a cache and write the entry out only when it is flushed; the flush call has no failure to
-// act on (Wine, which writes each entry at once and has no such cache, always answers it with
-// FALSE), so its answer is ignored and the file is then forced to the disk, which does fail
-// where the entry cannot be kept. A failure is reported with the file's full path.
+// The settings file lies in the Windows directory; a failure is reported with its full path.
 int WriteViewerSettings(const char *fileName)
 {
     char path[PATH_CAPACITY];
-    UINT length = GetWindowsDirectoryA(path, sizeof path);
-    if (length == 0 || length >= sizeof path || AppendText(path, sizeof path, "\\"))
-        path[0] = '\0';
-    AppendText(path, sizeof path, fileName);
-    if (WritePrivateProfileStringA("Options", "Configured", "0", fileName)) {
-        WritePrivateProfileStringA(NULL, NULL, NULL, fileName);
-        if (CommitToDisk(path) == 0)
-            return 0;
-    }
+    if (SettingsFilePath(fileName, path, sizeof path))
+        CopyText(path, sizeof path, fileName);
+    if (WritePrivateProfileStringA(SettingsSection, SettingsKey, "0", fileName) &&
+        CommitSettings(fileName, path) == 0)
+        return 0;
     SetErrorText("Can't write %s", path);
     return 1;
 }
@@ -177,7 +163,7 @@ static int ExtractArchives(const char *basePath)
                           InterpreterSubdirectory);
 
     _mkdir(viewerDirectory);
-    int result = ExtractArchive("tabrin.zip", viewerDirectory);
+    int result = ExtractArchive(ArchiveNames[0], viewerDirectory);
     if (result != 0)
         return result;
 
@@ -185,14 +171,15 @@ static int ExtractArchives(const char *basePath)
         char format[TEXT_CAPACITY], question[2 * TEXT_CAPACITY];
         LoadInstallString(IDS_SKIP_INTERPRETER_s, format, sizeof format);
         snprintf(question, sizeof question, format, InterpreterVersion);
-        if (InstallMessageBox(question, MB_YESNO) == IDYES)
+        InterpreterKept = InstallMessageBox(question, MB_YESNO) == IDYES;
+        if (InterpreterKept)
             return 0;
     }
-    result = ExtractArchive("cv403ini.zip", basePath);
+    result = ExtractArchive(ArchiveNames[1], basePath);
     if (result == 0)
-        result = ExtractArchive("cv403w32.zip", basePath);
+        result = ExtractArchive(ArchiveNames[2], basePath);
     if (result == 0)
-        result = ExtractArchive("cv403fn1.zip", interpreterDirectory);
+        result = ExtractArchive(ArchiveNames[3], interpreterDirectory);
     return result;
 }
 
@@ -208,6 +195,135 @@ static void WaitForProgressWindow()
     }
 }
 
+// Gives a committed temporary copy its name, in place of an earlier file of that name.
+static int PutInPlace(const char *temporaryPath, const char *path)
+{
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES && !DeleteFileA(path)) {
+        SetErrorText("Can't delete %s", path);
+        return 1;
+    }
+    if (!MoveFileA(temporaryPath, path)) {
+        SetErrorText("Error renaming %s to %s", temporaryPath, path);
+        return 1;
+    }
+    return 0;
+}
+
+static int WriteRecordEntry(const char *record, const char *key, const char *value)
+{
+    if (WritePrivateProfileStringA(RECORD_SECTION, key, value, record))
+        return 0;
+    SetErrorText("Can't write %s", record);
+    return 1;
+}
+
+// What this run did, added to the copy of the packing list. An interpreter that this run kept
+// but an earlier installation put there, as its record says, is still the installation's.
+static int WriteRecord(const char *record, const char *earlierRecord, const char *basePath,
+                       const char *viewerDirectory)
+{
+    char interpreterDirectory[PATH_CAPACITY], line[TEXT_CAPACITY], path[PATH_CAPACITY];
+    BuildBaseSubdirectory(interpreterDirectory, sizeof interpreterDirectory, BaseDirectory,
+                          InterpreterSubdirectory);
+    const char *destinations[ARCHIVE_COUNT] = {viewerDirectory, basePath, basePath,
+                                               interpreterDirectory};
+    int failed = WriteRecordEntry(record, RECORD_BASE, BaseDirectory);
+    for (int i = 0; i < ARCHIVE_COUNT && !failed; i++) {
+        const char *destination = destinations[i];
+        if (i >= FIRST_INTERPRETER_ARCHIVE && InterpreterKept) {
+            GetPrivateProfileStringA(RECORD_SECTION, ArchiveNames[i], RECORD_KEPT, path,
+                                     sizeof path, earlierRecord);
+            destination = lstrcmpiA(path, destinations[i]) == 0 ? path : RECORD_KEPT;
+        }
+        failed = WriteRecordEntry(record, ArchiveNames[i], destination);
+    }
+    snprintf(path, sizeof path, "%s\\autoexec.bat", BootDrive);
+    failed = failed || WriteRecordEntry(record, RECORD_STARTUP_FILE, path);
+    snprintf(path, sizeof path, "%s\\autoexec.cv", BootDrive);
+    failed = failed || WriteRecordEntry(record, RECORD_STARTUP_BACKUP, path);
+    FormatTempLine(line, sizeof line);
+    if (!failed && StartupFileHasTempLine())
+        failed = WriteRecordEntry(record, RECORD_STARTUP_LINE, line);
+    failed = failed || WriteRecordEntry(record, RECORD_GROUP, PROGRAM_GROUP) ||
+             WriteRecordEntry(record, RECORD_SHELL, NewShell ? "new" : "old") ||
+             WriteRecordEntry(record, RECORD_SETTINGS_FILE, SettingsFileName) ||
+             WriteRecordEntry(record, RECORD_SETTINGS_SECTION, SettingsSection) ||
+             WriteRecordEntry(record, RECORD_SETTINGS_KEY, SettingsKey);
+    if (!failed && CommitSettings(record, record) != 0) {
+        SetErrorText("Can't write %s", record);
+        failed = 1;
+    }
+    return failed;
+}
+
+// Copies of the uninstaller and the packing list in the viewer directory; empty when the
+// distribution has none.
+static char UninstallerCopy[PATH_CAPACITY], RecordCopy[PATH_CAPACITY];
+
+// The uninstaller and the packing list are copied from beside the setup program together
+// with the library, while the first disk is in the drive, under temporary names in the viewer
+// directory; a distribution without them installs without either. 0, or 1 with both gone.
+static int CopyUninstaller()
+{
+    char uninstallerSource[PATH_CAPACITY], packingList[PATH_CAPACITY];
+    snprintf(uninstallerSource, sizeof uninstallerSource, "%s%s", SourceDirectory,
+             UNINSTALLER_FILE);
+    snprintf(packingList, sizeof packingList, "%s%s", SourceDirectory, PACKING_LIST_FILE);
+    if (GetFileAttributesA(uninstallerSource) == INVALID_FILE_ATTRIBUTES ||
+        GetFileAttributesA(packingList) == INVALID_FILE_ATTRIBUTES)
+        return 0;
+    char viewerDirectory[PATH_CAPACITY];
+    BuildBaseSubdirectory(viewerDirectory, sizeof viewerDirectory, BaseDirectory,
+                          ViewerSubdirectory);
+    snprintf(UninstallerCopy, sizeof UninstallerCopy, "%s\\uninst.ex$", viewerDirectory);
+    snprintf(RecordCopy, sizeof RecordCopy, "%s\\uninst.in$", viewerDirectory);
+    int result = CopyFileBinary(UninstallerCopy, uninstallerSource);
+    if (result == 0 && CommitToDisk(UninstallerCopy) != 0) {
+        SetErrorText("Can't write %s", UninstallerCopy);
+        result = 1;
+    }
+    if (result == 0)
+        result = CopyFileBinary(RecordCopy, packingList);
+    if (result != 0) {
+        DeleteFileA(UninstallerCopy);
+        UninstallerCopy[0] = '\0';
+    }
+    return result;
+}
+
+// The last stage: the record of the run written into the copy of the packing list, and both
+// copies committed to the disk before they take their names; then the entry in Add/Remove
+// Programs, whose failure is no failure of the installation. After a failure of the run, or
+// of this stage, neither the uninstaller nor the record is left, and the next run puts both
+// in place.
+static int InstallUninstaller(int result, const char *basePath)
+{
+    if (!UninstallerCopy[0])
+        return result;
+    char viewerDirectory[PATH_CAPACITY], uninstaller[PATH_CAPACITY], record[PATH_CAPACITY];
+    BuildBaseSubdirectory(viewerDirectory, sizeof viewerDirectory, BaseDirectory,
+                          ViewerSubdirectory);
+    snprintf(uninstaller, sizeof uninstaller, "%s\\%s", viewerDirectory, UNINSTALLER_FILE);
+    snprintf(record, sizeof record, "%s\\%s", viewerDirectory, RECORD_FILE);
+    int failed = 0;
+    // The record first: a record without its uninstaller does nothing.
+    if (result == 0)
+        failed = WriteRecord(RecordCopy, record, basePath, viewerDirectory) ||
+                 PutInPlace(RecordCopy, record) || PutInPlace(UninstallerCopy, uninstaller);
+    if (result != 0 || failed) {
+        DeleteFileA(UninstallerCopy);
+        DeleteFileA(RecordCopy);
+    }
+    if (failed) {
+        DeleteFileA(uninstaller);
+        DeleteFileA(record);
+        return 1;
+    }
+    if (result == 0 && NewShell)
+        RegisterUninstaller(uninstaller);
+    return result;
+}
+
 int RunInstall()
 {
     InitEnvironment();
@@ -215,8 +331,14 @@ int RunInstall()
     if (result == 0)
         result = ChooseBaseDirectory();
     int keepLibrary = 0;
-    if (result == 0)
+    if (result == 0) {
         result = CopyExtractor(&keepLibrary);
+        if (result == 0 && CopyUninstaller() != 0) {
+            if (!keepLibrary)
+                DeleteFileA(ExtractorPath);
+            result = 1;
+        }
+    }
     if (result != 0)
         return result;
 
@@ -240,9 +362,10 @@ int RunInstall()
     if (result == 0)
         result = UpdateStartupFile();
     if (result == 0)
-        result = WriteViewerSettings("tabrin32.ini");
+        result = WriteViewerSettings(SettingsFileName);
     if (result == 0)
         result = CreateProgramGroup();
+    result = InstallUninstaller(result, basePath);
     if (result == 0) {
         char message[TEXT_CAPACITY];
         LoadInstallString(IDS_SUCCESS, message, sizeof message);

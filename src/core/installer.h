@@ -25,6 +25,31 @@ extern HWND ProgressWindow;
 // Writes a one-line reason into ErrorText, printf-style, cut to fit.
 void SetErrorText(const char *format, ...);
 
+// The archives of the distribution in the order of extraction: the viewer's, then the three
+// of the interpreter.
+enum { ARCHIVE_COUNT = 4, FIRST_INTERPRETER_ARCHIVE = 1 };
+extern const char *const ArchiveNames[ARCHIVE_COUNT];
+
+// ---- The record of an installation, beside the uninstaller in the viewer directory: the
+// packing list of the distribution (a section per archive, a line per file with its size,
+// MS-DOS date and time and CRC-32) and what the run did, in section [Installed]: the base
+// directory, each archive's destination or "kept", the start-up file, its backup and the line
+// added to it (none when no line was added), the group and its shell form, the settings entry.
+#define UNINSTALLER_FILE "uninst.exe"
+#define PACKING_LIST_FILE "packlist.ini"
+#define RECORD_FILE "uninst.ini"
+#define RECORD_SECTION "Installed"
+#define RECORD_BASE "BaseDirectory"
+#define RECORD_KEPT "kept"
+#define RECORD_STARTUP_FILE "StartupFile"
+#define RECORD_STARTUP_BACKUP "StartupBackup"
+#define RECORD_STARTUP_LINE "StartupLine"
+#define RECORD_GROUP "Group"
+#define RECORD_SHELL "Shell"
+#define RECORD_SETTINGS_FILE "SettingsFile"
+#define RECORD_SETTINGS_SECTION "SettingsSection"
+#define RECORD_SETTINGS_KEY "SettingsKey"
+
 // ---- Start-up (startup.cpp)
 // Takes the argument text of the command line: quotes dropped, at most 255 characters
 // kept into BaseDirectory; any non-empty text switches on UnattendedMode.

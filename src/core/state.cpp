@@ -17,6 +17,9 @@ int UnattendedMode;
 int NewShell;
 HWND ProgressWindow;
 
+const char *const ArchiveNames[ARCHIVE_COUNT] = {"tabrin.zip", "cv403ini.zip", "cv403w32.zip",
+                                                 "cv403fn1.zip"};
+
 void SetErrorText(const char *format, ...)
 {
     va_list arguments;

@@ -2,7 +2,7 @@
 """scripts/make-media on the real distribution and on generated payloads of real size:
 the images as mtools reads them, the folders beside them, and payloads that do not fit.
 
-usage: make_media_test.py DISTDIR   (a folder with setup.exe, wizunz32.dll and the archives)
+usage: make_media_test.py DISTDIR   (a folder with the programs, the packing list and the archives)
 """
 import os
 import re
@@ -16,7 +16,8 @@ import zipfile
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 MAKE_MEDIA = os.path.join(REPO, "scripts", "make-media")
 DIST = None
-FIRST = ["setup.exe", "wizunz32.dll", "tabrin.zip"]
+PROGRAMS = ["setup.exe", "uninst.exe", "wizunz32.dll", "packlist.ini"]
+FIRST = PROGRAMS + ["tabrin.zip"]
 INTERPRETER = ["cv403ini.zip", "cv403w32.zip", "cv403fn1.zip"]
 EMPTY_DISK_BYTES = 2847 * 512  # data area of a 1.44 MB FAT12 floppy, one-sector clusters
 
@@ -33,9 +34,9 @@ def make_media(dist, out):
 def generated_dist(folder, sizes):
     """A distribution folder with the real programs and archives of random bytes."""
     os.makedirs(folder)
-    for name in ["setup.exe", "wizunz32.dll"]:
+    for name in PROGRAMS:
         shutil.copyfile(os.path.join(DIST, name), os.path.join(folder, name))
-    for name in FIRST[2:] + INTERPRETER:
+    for name in FIRST[len(PROGRAMS):] + INTERPRETER:
         with open(os.path.join(folder, name), "wb") as f:
             f.write(os.urandom(sizes.get(name, 1000)))
     return folder
