@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "failing_disk.h"
+#include "layer_start.h"
 #include "resource.h"
 #include "scripted_user.h"
 #include "wine_files.h"
@@ -180,7 +181,7 @@ SetupRun RunSetup(bool temp, const std::string &fault = "", const std::string &l
                             &startup, &process))
             error = "cannot start setup.exe";
     } else {
-        StartOnFailingDisk(command, &environment[0], &process, &error);
+        StartWithLayer("failing_disk.dll", command, &environment[0], &process, &error);
     }
     if (!error.empty()) {
         ADD_FAILURE() << error;
@@ -425,8 +426,8 @@ protected:
     {
         ASSERT_TRUE(WaitForProgramManager());
         CreateDirectoryA(Disk, NULL);
-        for (const char *name : {"setup.exe", "wizunz32.dll", "tabrin.zip", "cv403ini.zip",
-                                 "cv403w32.zip", "cv403fn1.zip"})
+        for (const char *name : {"setup.exe", "uninst.exe", "wizunz32.dll", "packlist.ini",
+                                 "tabrin.zip", "cv403ini.zip", "cv403w32.zip", "cv403fn1.zip"})
             ASSERT_TRUE(CopyFileA((ProgramDirectory() + name).c_str(),
                                   (std::string(Disk) + "\\" + name).c_str(), FALSE));
         Prepare({"fresh", false});

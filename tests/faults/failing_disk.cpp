@@ -3,7 +3,7 @@
 // setup.exe and of every library setup.exe loads, so that it sees each file operation those
 // modules make themselves. It counts them on two sides, writes (creating a file for writing,
 // writing, closing a written file, renaming, deleting, attributes, file times, directories,
-// the settings write, flushes) and reads (opening for reading, reading), and can fail the
+// the settings writes, flushes) and reads (opening for reading, reading), and can fail the
 // N-th operation of one side:
 //   once    that operation fails, with the error a failing disk gives;
 //   sticky  it and every later operation of its side fail (a full or write-protected disk,
@@ -141,8 +141,9 @@ bool Fails(Side side, void *caller, const char *function, const char *detail,
 // ---- The real functions, taken from the first import slot that names each one.
 enum Function {
     K_CreateFileA, K_ReadFile, K_WriteFile, K_CloseHandle, K_MoveFileA, K_DeleteFileA,
-    K_SetFileAttributesA, K_SetFileTime, K_CreateDirectoryA, K_WritePrivateProfileStringA,
-    K_FlushFileBuffers, K_LoadLibraryA, C_fopen, C_fclose, C_fread, C_fwrite, C_fgets, C_fputs,
+    K_SetFileAttributesA, K_SetFileTime, K_CreateDirectoryA, K_RemoveDirectoryA,
+    K_WritePrivateProfileStringA, K_WritePrivateProfileSectionA, K_FlushFileBuffers,
+    K_LoadLibraryA, C_fopen, C_fclose, C_fread, C_fwrite, C_fgets, C_fputs,
     C_fputc, C_fflush, C_commit, C_remove, C_rename, C_mkdir, C_unlink, FUNCTION_COUNT
 };
 void *real[FUNCTION_COUNT];
@@ -492,6 +493,26 @@ BOOL WINAPI HookCreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES security)
     return REAL(K_CreateDirectoryA, CreateDirectoryA)(name, security);
 }
 
+BOOL WINAPI HookRemoveDirectoryA(LPCSTR name)
+{
+    if (Fails(WRITES, __builtin_return_address(0), "RemoveDirectoryA", name)) {
+        SetLastError(ERROR_WRITE_PROTECT);
+        return FALSE;
+    }
+    return REAL(K_RemoveDirectoryA, RemoveDirectoryA)(name);
+}
+
+BOOL WINAPI HookWritePrivateProfileSectionA(LPCSTR section, LPCSTR lines, LPCSTR file)
+{
+    if (Fails(WRITES, __builtin_return_address(0), "WritePrivateProfileSectionA", file)) {
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    if (file != nullptr)
+        NoteSettingsChange(file);
+    return REAL(K_WritePrivateProfileSectionA, WritePrivateProfileSectionA)(section, lines, file);
+}
+
 BOOL WINAPI HookWritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file)
 {
     if (Fails(WRITES, __builtin_return_address(0), "WritePrivateProfileStringA", file)) {
@@ -691,7 +712,9 @@ const Hook Hooks[FUNCTION_COUNT] = {
     {"SetFileAttributesA", (void *)HookSetFileAttributesA, false},
     {"SetFileTime", (void *)HookSetFileTime, false},
     {"CreateDirectoryA", (void *)HookCreateDirectoryA, false},
+    {"RemoveDirectoryA", (void *)HookRemoveDirectoryA, false},
     {"WritePrivateProfileStringA", (void *)HookWritePrivateProfileStringA, false},
+    {"WritePrivateProfileSectionA", (void *)HookWritePrivateProfileSectionA, false},
     {"FlushFileBuffers", (void *)HookFlushFileBuffers, false},
     {"LoadLibraryA", (void *)HookLoadLibraryA, false},
     {"fopen", (void *)HookFopen, true},

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <algorithm>
 
+#include "layer_start.h"
 #include "wine_files.h"
 
 HWND RobotWindow;
@@ -97,17 +98,25 @@ void Photograph(HWND window, const std::string &title)
 RobotRun RunSetup(const std::string &directory, const std::string &argument,
                   const std::vector<UserAction> &actions, bool keepTemp)
 {
-    RobotRun run;
     std::string command = "\"" + directory + "\\setup.exe\"";
     if (!argument.empty())
         command += " " + argument;
-    std::string environment = EnvironmentBlock(false);
+    return RunRobot(command, actions, keepTemp);
+}
+
+RobotRun RunRobot(const std::string &command, const std::vector<UserAction> &actions,
+                  bool keepTemp, const std::string &layer)
+{
+    RobotRun run;
+    std::string environment = EnvironmentBlock(keepTemp), error;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0,
-                        keepTemp ? NULL : &environment[0], NULL, &startup, &process)) {
-        ADD_FAILURE() << "cannot start " << command;
+    std::string line = command;
+    if (layer.empty() ? !CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, &environment[0],
+                                        NULL, &startup, &process)
+                      : !StartWithLayer(layer, command, &environment[0], &process, &error)) {
+        ADD_FAILURE() << "cannot start " << command << " " << error;
         return run;
     }
 
@@ -175,21 +184,21 @@ RobotRun RunSetup(const std::string &directory, const std::string &argument,
     run.finished = WaitAnsweringMessages(process.hProcess, RobotPatienceSeconds * 1000, 20,
                                          lookAround);
     if (!run.finished) {
-        ADD_FAILURE() << "setup.exe did not finish";
+        ADD_FAILURE() << command << " did not finish";
         TerminateProcess(process.hProcess, 1);
     }
     GetExitCodeProcess(process.hProcess, &run.exitCode);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
-    EXPECT_EQ(next, actions.size()) << "setup.exe never showed some windows";
+    EXPECT_EQ(next, actions.size()) << command << " never showed some windows";
     return run;
 }
 
 void LayOutDisk(const std::string &directory)
 {
     SHCreateDirectoryExA(NULL, directory.c_str(), NULL);
-    for (std::string name : {"setup.exe", "wizunz32.dll", "tabrin.zip", "cv403ini.zip",
-                             "cv403w32.zip", "cv403fn1.zip"})
+    for (std::string name : {"setup.exe", "uninst.exe", "wizunz32.dll", "packlist.ini",
+                             "tabrin.zip", "cv403ini.zip", "cv403w32.zip", "cv403fn1.zip"})
         CopyFileA((ProgramDirectory() + name).c_str(), (directory + "\\" + name).c_str(), FALSE);
 }
 

@@ -1,6 +1,6 @@
-// A robot user for the real setup.exe: starts it as its own process, finds each dialog
-// and message box it shows, reads their texts and presses their buttons from outside,
-// as a person at the screen would.
+// A robot user for the real setup.exe and uninst.exe: starts one as its own process, finds
+// each dialog and message box it shows, reads their texts and presses their buttons from
+// outside, as a person at the screen would.
 #ifndef TEST_ROBOT_H
 #define TEST_ROBOT_H
 
@@ -25,9 +25,13 @@ struct RobotRun {
 // on any other action it runs once, before the robot answers the window.
 RobotRun RunSetup(const std::string &directory, const std::string &argument,
                   const std::vector<UserAction> &actions, bool keepTemp = false);
+// The same for any command line, with a layer of the tests loaded into the program when one
+// is named (StartWithLayer).
+RobotRun RunRobot(const std::string &command, const std::vector<UserAction> &actions,
+                  bool keepTemp = false, const std::string &layer = "");
 
-// Lays out the first distribution disk in directory: setup.exe, wizunz32.dll and the four
-// archives from beside the test program.
+// Lays out the first distribution disk in directory: the two programs, wizunz32.dll, the
+// packing list and the four archives from beside the test program.
 void LayOutDisk(const std::string &directory);
 
 // The progress window, only looked at.

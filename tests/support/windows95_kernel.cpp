@@ -13,6 +13,7 @@ struct RealKernel {
     decltype(&CreateFileA) createFile;
     decltype(&MoveFileA) moveFile;
     decltype(&LoadLibraryA) loadLibrary;
+    decltype(&GetProcAddress) getProcAddress;
 };
 
 RealKernel Real()
@@ -23,6 +24,8 @@ RealKernel Real()
         real.createFile = (decltype(&CreateFileA))(void *)GetProcAddress(kernel, "CreateFileA");
         real.moveFile = (decltype(&MoveFileA))(void *)GetProcAddress(kernel, "MoveFileA");
         real.loadLibrary = (decltype(&LoadLibraryA))(void *)GetProcAddress(kernel, "LoadLibraryA");
+        real.getProcAddress =
+            (decltype(&GetProcAddress))(void *)GetProcAddress(kernel, "GetProcAddress");
     }
     return real;
 }
@@ -72,6 +75,15 @@ HMODULE WINAPI LoadLibrary95(LPCSTR name)
     return module;
 }
 
+// A program that looks MoveFileExA up at run time finds the stub too.
+FARPROC WINAPI GetProcAddress95(HMODULE module, LPCSTR name)
+{
+    if ((ULONG_PTR)name >> 16 && strcmp(name, "MoveFileExA") == 0 &&
+        module == GetModuleHandleA("kernel32.dll"))
+        return (FARPROC)(void *)MoveFileEx95;
+    return Real().getProcAddress(module, name);
+}
+
 struct Replacement {
     const char *name;
     void *function;
@@ -80,7 +92,7 @@ struct Replacement {
 const Replacement Replacements[] = {
     {"CreateFileA", (void *)CreateFile95},     {"MoveFileExA", (void *)MoveFileEx95},
     {"MoveFileA", (void *)MoveFile95},         {"LoadLibraryA", (void *)LoadLibrary95},
-    {"GetModuleHandleW", (void *)GetModuleHandleW95},
+    {"GetModuleHandleW", (void *)GetModuleHandleW95}, {"GetProcAddress", (void *)GetProcAddress95},
 };
 
 // The wide-character functions that Windows 95 does implement (KERNEL32, USER32, GDI32).
@@ -132,6 +144,7 @@ void Emulate(void *context, const char *library, const char *function, void **sl
 
 std::vector<std::string> EmulateWindows95Kernel(HMODULE module)
 {
+    Real();  // looked up before this module's GetProcAddress may lead to the emulation
     std::vector<std::string> cannotRun;
     VisitImports(module, Emulate, &cannotRun);
     return cannotRun;

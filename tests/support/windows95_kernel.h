@@ -1,7 +1,7 @@
 // Makes a module's KERNEL32 calls behave as on Windows 95 (the first release), where Wine
-// is more forgiving: CreateFileA refuses FILE_SHARE_DELETE, MoveFileExA is a stub, and the
-// wide-character functions fail. It rewrites the module's import table, so only calls made
-// through that module's imports change.
+// is more forgiving: CreateFileA refuses FILE_SHARE_DELETE, MoveFileExA is a stub (also when
+// looked up at run time), and the wide-character functions fail. It rewrites the module's
+// import table, so only calls made through that module's imports change.
 #ifndef TEST_WINDOWS95_KERNEL_H
 #define TEST_WINDOWS95_KERNEL_H
 

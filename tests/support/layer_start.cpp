@@ -1,11 +1,9 @@
-// Starts a program with failing_disk.dll loaded before its entry point runs. The program is
-// started under this process as its debugger; a breakpoint on its entry point stops its only
+// Starts a program with a layer of the tests (a library beside the test program) loaded
+// before its entry point runs. The program is started under this process as its debugger; a breakpoint on its entry point stops its only
 // thread there, once the system has loaded every library it imports. The thread is held,
 // a thread of the program's own loads the library (whose start-up rewrites the program's
 // imports), and the debugger detaches, letting the program start as it would have.
-#include "failing_disk.h"
-
-#include <windows.h>
+#include "layer_start.h"
 
 namespace {
 
@@ -53,13 +51,13 @@ DWORD LoadLayer(const PROCESS_INFORMATION *process, void *entry, BYTE savedByte,
 
 }  // namespace
 
-bool StartOnFailingDisk(std::string command, char *environment, PROCESS_INFORMATION *process,
-                        std::string *error)
+bool StartWithLayer(const std::string &library, std::string command, char *environment,
+                    PROCESS_INFORMATION *process, std::string *error)
 {
     char self[MAX_PATH];
     GetModuleFileNameA(NULL, self, sizeof self);
     std::string layer = self;
-    layer = layer.substr(0, layer.rfind('\\') + 1) + "failing_disk.dll";
+    layer = layer.substr(0, layer.rfind('\\') + 1) + library;
 
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;

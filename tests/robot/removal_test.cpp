@@ -1,0 +1,311 @@
+// The real uninst.exe after an installation by the real setup.exe, driven by the robot as a
+// user would: one table of removals, each checked on drive C:, in Wine's list of installed
+// programs and after a restart (wineboot -r). With --windows95 both programs run on the
+// Windows 95 kernel (windows95_layer.dll).
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <functional>
+#include <thread>
+
+#include "resource.h"
+#include "robot.h"
+#include "wine_files.h"
+
+namespace {
+
+const char Disk[] = "c:\\disk1";
+const char Base[] = "c:\\cvtools";
+const char Viewer[] = "c:\\cvtools\\tabrin";
+const char Startup[] = "c:\\autoexec.bat";
+const char Original[] = "@ECHO OFF\r\nPATH C:\\DOS\r\n";
+const char Line[] = "SET TEMP=c:\\\r\n";
+const UserAction Confirm = {"Tabrin Install - Remove", IDOK};
+const UserAction Progress = {"Tabrin Install - Removing", PRESS_NOTHING};
+const UserAction Yes = {"Tabrin Install", IDYES};
+const UserAction Ok = {"Tabrin Install", IDOK};
+
+bool OnWindows95() { return strstr(GetCommandLineA(), " --windows95") != NULL; }
+bool OnNt() { return !(GetVersion() & 0x80000000); }
+bool NewShell() { return LOBYTE(GetVersion()) >= 4; }
+std::string Layer() { return OnWindows95() ? "windows95_layer.dll" : ""; }
+
+// Runs one of Wine's programs to its end; what it wrote to its standard output.
+std::string RunWineProgram(std::string command)
+{
+    const char output[] = "c:\\wine-program.txt";
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+    HANDLE file = CreateFileA(output, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
+                              NULL);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = file;
+    PROCESS_INFORMATION process;
+    EXPECT_TRUE(CreateProcessA(NULL, &command[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup,
+                               &process)) << command;
+    WaitAnsweringMessages(process.hProcess, 60000, 100, nullptr);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    CloseHandle(file);
+    return ReadWholeFile(output);
+}
+
+bool Listed()
+{
+    return RunWineProgram("uninstaller.exe --list").find("|||Tabrin") != std::string::npos;
+}
+
+std::string GroupFolder()
+{
+    char programs[MAX_PATH] = "";
+    SHGetFolderPathA(NULL, CSIDL_PROGRAMS, NULL, 0, programs);
+    return std::string(programs) + "\\CV Tools";
+}
+
+// Every file below a folder, by its path; with sizes, and the folders too, when listing. The
+// folders Wine links to the user's home outside drive C: are not followed.
+void ListFiles(const std::string &folder, std::vector<std::string> *files, bool listing = false)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = found.cFileName, path = folder + "\\" + name;
+        if (name == "." || name == ".." || (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (listing)
+                files->push_back(path + "\\");
+            ListFiles(path, files, listing);
+        } else {
+            files->push_back(listing ? path + " " + std::to_string(found.nFileSizeLow) : path);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+std::vector<std::string> FilesUnder(const std::string &folder)
+{
+    std::vector<std::string> files;
+    ListFiles(folder, &files);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+void Install(bool skipInterpreter)
+{
+    std::vector<UserAction> actions = {WatchProgress};
+    if (skipInterpreter)
+        actions.push_back(Yes);
+    auto run = RunRobot(std::string(Disk) + "\\setup.exe " + Base, actions, false, Layer());
+    ASSERT_TRUE(run.finished);
+    ASSERT_TRUE(FileExists(std::string(Viewer) + "\\uninst.ini"));
+    EXPECT_EQ(Listed(), NewShell());
+}
+
+// Runs the uninstaller in a window station of its own, where no Program Manager answers,
+// on a thread that has no window yet.
+RobotRun RemoveWithoutShell(const std::string &command, const std::vector<UserAction> &actions)
+{
+    RobotRun run;
+    std::thread worker([&] {
+        HWINSTA station = GetProcessWindowStation();
+        HWINSTA bare = CreateWindowStationA("WithoutShell", 0, WINSTA_ALL_ACCESS, NULL);
+        ASSERT_TRUE(bare && SetProcessWindowStation(bare));
+        HDESK desktop = CreateDesktopA("Default", NULL, NULL, 0, GENERIC_ALL, NULL);
+        ASSERT_TRUE(desktop && SetThreadDesktop(desktop));
+        run = RunRobot(command, actions, false, Layer());
+        SetProcessWindowStation(station);
+    });
+    worker.join();
+    return run;
+}
+
+struct Removal {
+    const char *name;
+    std::function<void()> change;      // what the user did since the installation
+    std::vector<UserAction> actions;   // the user's answers to uninst.exe
+    std::string startup;               // autoexec.bat afterwards
+    std::vector<std::string> kept;     // what stays under the base directory
+    std::string said;                  // in the closing message, or the log when unattended
+    bool interpreterThere = false;     // an interpreter was there, and setup kept it
+    bool unattended = false;
+    bool withoutShell = false;
+};
+
+const std::vector<std::string> Interpreter = {
+    "c:\\cvtools\\cv4.03\\PUBLIC", "c:\\cvtools\\cv4.03\\README", "c:\\cvtools\\cv4.03\\cv_init.ps",
+    "c:\\cvtools\\cv4.03\\cvdll32.dll", "c:\\cvtools\\cv4.03\\cvtext.ico",
+    "c:\\cvtools\\cv4.03\\cvwin32.exe", "c:\\cvtools\\cv4.03\\fonts\\Fontmap",
+    "c:\\cvtools\\cv4.03\\fonts\\sample01.afm", "c:\\cvtools\\cv4.03\\fonts\\sample01.pfb"};
+
+void EditStartup(const std::string &text) { WriteWholeFile(Startup, text); }
+
+class RemovalTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(WaitForProgramManager()); }
+    void SetUp() override
+    {
+        RemoveTree(Base);
+        RemoveTree(GroupFolder());
+        DeleteFileA("c:\\autoexec.cv");
+        WriteWholeFile(Startup, Original);
+        LayOutDisk(Disk);
+    }
+};
+
+TEST_F(RemovalTest, EachScenarioTakesBackWhatTheInstallationPutThere)
+{
+    const std::string installed = std::string(Original) + Line;
+    const std::string readme = "c:\\cvtools\\tabrin\\README.TXT";
+    const std::string restored = "which is again as before the installation.";
+    const std::string leftAlone = "so that file was left alone.";
+    const std::vector<Removal> removals = {
+        {"fresh installation", [] {}, {Confirm, Progress, Yes, Ok}, Original, {}, restored},
+        {"interpreter kept", [] {}, {Confirm, Progress, Ok}, Original, Interpreter, restored, true},
+        {"file changed", [&] { WriteWholeFile(readme, "my notes\r\n"); },
+         {Confirm, Progress, Yes, Ok}, Original, {readme},
+         "changed since the installation and were kept:\n" + readme},
+        {"line moved", [&] { EditStartup(std::string(Line) + Original); },
+         {Confirm, Progress, Yes, Ok}, Original, {}, restored},
+        {"line removed", [] { EditStartup(Original); }, {Confirm, Progress, Yes, Ok}, Original, {},
+         leftAlone},
+        {"line doubled", [&] { EditStartup(installed + Line); }, {Confirm, Progress, Yes, Ok},
+         installed + Line, {}, leftAlone},
+        {"unattended", [] {}, {Progress}, Original, Interpreter, "Tabrin has been removed.", false,
+         true},
+        {"no Program Manager", [] {}, {Confirm, Progress, Ok, Yes, Ok}, Original, {}, restored,
+         false, false, true},
+    };
+    for (const Removal &removal : removals) {
+        SCOPED_TRACE(removal.name);
+        SetUp();
+        if (removal.interpreterThere) {
+            SHCreateDirectoryExA(NULL, "c:\\cvtools\\cv4.03\\fonts", NULL);
+            for (const std::string &file : Interpreter)
+                WriteWholeFile(file, "another program's copy of " + file);
+        }
+        Install(removal.interpreterThere);
+        removal.change();
+
+        std::string log;  // as last read before the window closed
+        std::vector<UserAction> actions = removal.actions;
+        for (UserAction &action : actions)
+            if (action.press == PRESS_NOTHING)
+                action.meanwhile = [&] {
+                    std::string text = ControlText(RobotWindow, IDC_PROGRESS_LOG);
+                    log = text.empty() ? log : text;
+                };
+        std::string command = std::string(Viewer) + "\\uninst.exe";
+        if (removal.unattended)
+            command += " /S";
+        auto run = removal.withoutShell ? RemoveWithoutShell(command, actions)
+                                        : RunRobot(command, actions, false, Layer());
+        EXPECT_EQ(run.exitCode, 0u);
+        ASSERT_FALSE(run.seen.empty());
+        if (!removal.unattended) {
+            EXPECT_EQ(run.seen[0].Text(IDC_REMOVE_TEXT).substr(0, 39),
+                      "Tabrin will be removed from c:\\cvtools:");
+        }
+        std::string said = removal.unattended ? log : MessageBoxText(run.seen.back());
+        EXPECT_NE(said.find(removal.said), std::string::npos) << said;
+        if (removal.withoutShell) {
+            EXPECT_EQ(MessageBoxText(run.seen[2]).substr(0, 47),
+                      "Couldn't open DDE connection to Program Manager");
+        }
+        EXPECT_EQ(FileExists(GroupFolder()), removal.withoutShell);
+        EXPECT_FALSE(Listed());
+        EXPECT_EQ(ReadWholeFile(Startup), removal.startup);
+        EXPECT_EQ(FileExists("c:\\autoexec.cv"), removal.said == leftAlone);
+        EXPECT_FALSE(FileExists("c:\\windows\\tabrin32.ini"));
+        std::vector<std::string> left = removal.kept;
+        left.push_back(std::string(Viewer) + "\\uninst.exe");
+        left.push_back(std::string(Viewer) + "\\uninst.ini");
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(FilesUnder(Base), left);
+
+        // The restart: NT removes the uninstaller, its record and the folders left empty;
+        // Windows 95 the two files; Windows 3.1 nothing.
+        RunWineProgram("wineboot.exe -r");
+        bool keptInViewer = std::count(removal.kept.begin(), removal.kept.end(), readme) > 0;
+        EXPECT_EQ(FileExists(std::string(Viewer) + "\\uninst.exe"), !NewShell() && !OnNt());
+        EXPECT_EQ(FileExists(Viewer), !OnNt() || keptInViewer);
+        EXPECT_EQ(FileExists(Base), !OnNt() || !removal.kept.empty());
+    }
+}
+
+// What differs between two listings, each line marked - (before only) or + (after only).
+std::vector<std::string> Differences(std::vector<std::string> before,
+                                     std::vector<std::string> after)
+{
+    std::sort(before.begin(), before.end());
+    std::sort(after.begin(), after.end());
+    std::vector<std::string> gone, come, all;
+    std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
+                        std::back_inserter(gone));
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
+                        std::back_inserter(come));
+    for (const std::string &line : gone)
+        all.push_back("- " + line);
+    for (const std::string &line : come)
+        all.push_back("+ " + line);
+    return all;
+}
+
+// Drive C: (without this test's own folders) and the whole registry, as regedit exports it.
+void ListMachine(std::vector<std::string> *files, std::vector<std::string> *registry)
+{
+    files->clear();
+    ListFiles("c:", files, true);
+    files->erase(std::remove_if(files->begin(), files->end(),
+                                [](const std::string &path) {
+                                    return path.compare(0, 9, "c:\\disk1\\") == 0 ||
+                                           path.compare(0, 12, "c:\\listings\\") == 0;
+                                }),
+                 files->end());
+    CreateDirectoryA("c:\\listings", NULL);
+    RunWineProgram("regedit.exe /E c:\\listings\\registry.reg");
+    std::string text = ReadWholeFile("c:\\listings\\registry.reg");
+    registry->clear();
+    std::string wide;  // regedit writes UTF-16; the listing keeps its ASCII
+    for (size_t i = 0; i + 1 < text.size(); i += 2)
+        wide += text[i + 1] == 0 ? text[i] : '?';
+    for (size_t start = 0, end; (end = wide.find('\n', start)) != std::string::npos;
+         start = end + 1)
+        registry->push_back(wide.substr(start, end - start));
+}
+
+// Install, remove, restart, install again, remove, restart: drive C: and the registry as
+// before the first installation. The differences found are printed.
+TEST_F(RemovalTest, TwoInstallationsAndRemovalsLeaveTheMachineAsItWas)
+{
+    if (!OnNt())
+        GTEST_SKIP() << "Windows 95 and 3.1 leave the folders, as the uninstaller says";
+    std::vector<std::string> filesBefore, registryBefore, filesAfter, registryAfter;
+    ListMachine(&filesBefore, &registryBefore);
+    for (int round = 0; round < 2; round++) {
+        Install(false);
+        auto run = RunRobot(std::string(Viewer) + "\\uninst.exe", {Confirm, Progress, Yes, Ok},
+                            false, Layer());
+        EXPECT_EQ(run.exitCode, 0u);
+        RunWineProgram("wineboot.exe -r");
+    }
+    ListMachine(&filesAfter, &registryAfter);
+    auto files = Differences(filesBefore, filesAfter);
+    auto registry = Differences(registryBefore, registryAfter);
+    printf("drive C: %d entries before, %d after; registry %d lines before, %d after\n",
+           (int)filesBefore.size(), (int)filesAfter.size(), (int)registryBefore.size(),
+           (int)registryAfter.size());
+    for (const std::string &line : files)
+        printf("drive C: %s\n", line.c_str());
+    for (const std::string &line : registry)
+        printf("registry: %s\n", line.c_str());
+    EXPECT_TRUE(files.empty());
+    EXPECT_TRUE(registry.empty());
+}
+
+}  // namespace
