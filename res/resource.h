@@ -83,5 +83,7 @@
 #define IDS_REMOVED_s 1029
 #define IDS_REMOVAL_ABORTED_s 1030
 #define IDS_NO_RECORD_s 1031
+#define IDS_STARTUP_GONE_ss 1032
+#define IDS_STARTUP_LARGE_ss 1033
 
 #endif

@@ -30,9 +30,11 @@ int AddStartupLine(const char *line, const char *text, size_t length, char *rewr
                    size_t capacity, size_t *rewrittenLength);
 int TakeOutStartupLine(const char *line, const char *text, size_t length, char *rewritten,
                        size_t capacity, size_t *rewrittenLength);
+// How often the line stands in the text as a whole line.
+int CountStartupLine(const char *line, const char *text, size_t length);
 
-// A file's whole text as text mode reads it; 0 with its length, or 1 when it cannot be read
-// whole or does not fit.
+// A file's whole text as text mode reads it; 0 with its length, 1 when it cannot be read, 2
+// when it does not fit.
 int ReadText(const char *path, char *text, size_t capacity, size_t *length);
 // Whether candidate holds exactly the rewrite of the text of original.
 int IsRewriteOf(const char *candidate, const char *original, const char *line,

@@ -26,24 +26,37 @@ int AddStartupLine(const char *line, const char *text, size_t length, char *rewr
     return 0;
 }
 
-// The offset of each whole line equal to line is counted; the text without the first one is
-// the rewrite. A text holding the line other than exactly once has no rewrite: 1.
-int TakeOutStartupLine(const char *line, const char *text, size_t length, char *rewritten,
-                       size_t capacity, size_t *rewrittenLength)
+// Counts the whole lines equal to line; the last one found spans [*found, *after).
+static int FindStartupLine(const char *line, const char *text, size_t length, size_t *found,
+                           size_t *after)
 {
-    size_t lineLength = strlen(line), found = 0, at = 0;
+    size_t lineLength = strlen(line);
     int count = 0;
     for (size_t start = 0; start < length;) {
         const char *end = (const char *)memchr(text + start, '\n', length - start);
         size_t stop = end ? (size_t)(end - text) : length;
         if (stop - start == lineLength && memcmp(text + start, line, lineLength) == 0) {
             count++;
-            found = start;
-            at = end ? stop + 1 : stop;
+            *found = start;
+            *after = end ? stop + 1 : stop;
         }
         start = stop + 1;
     }
-    if (count != 1 || length - (at - found) > capacity)
+    return count;
+}
+
+int CountStartupLine(const char *line, const char *text, size_t length)
+{
+    size_t found, after;
+    return FindStartupLine(line, text, length, &found, &after);
+}
+
+// A text holding the line other than exactly once has no rewrite: 1.
+int TakeOutStartupLine(const char *line, const char *text, size_t length, char *rewritten,
+                       size_t capacity, size_t *rewrittenLength)
+{
+    size_t found = 0, at = 0;
+    if (FindStartupLine(line, text, length, &found, &at) != 1 || length - (at - found) > capacity)
         return 1;
     memcpy(rewritten, text, found);
     memcpy(rewritten + found, text + at, length - at);
@@ -57,9 +70,9 @@ int ReadText(const char *path, char *text, size_t capacity, size_t *length)
     if (!file)
         return 1;
     *length = fread(text, 1, capacity, file);
-    int whole = !ferror(file) && *length < capacity;
+    int result = ferror(file) ? 1 : *length < capacity ? 0 : 2;
     fclose(file);
-    return !whole;
+    return result;
 }
 
 int IsRewriteOf(const char *candidate, const char *original, const char *line,

@@ -155,17 +155,17 @@ static int RemoveGroup()
     return 0;
 }
 
-// Whether a settings file holds nothing but blanks.
+// Whether a settings file holds nothing but blanks: 1 or 0; -1 when it cannot be read.
 static int Blank(const char *path)
 {
     char text[EMPTY_FILE_PROBE];
     FILE *file = fopen(path, "rb");
     if (!file)
-        return 0;
+        return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES ? 0 : -1;
     size_t length = fread(text, 1, sizeof text, file);
-    int blank = !ferror(file) && length < sizeof text;
+    int blank = ferror(file) ? -1 : length < sizeof text;
     fclose(file);
-    for (size_t i = 0; i < length && blank; i++)
+    for (size_t i = 0; i < length && blank > 0; i++)
         blank = text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n';
     return blank;
 }
@@ -208,11 +208,14 @@ static int RemoveSettingsEntry()
         SetErrorText("Can't write %s", path);
         return 1;
     }
-    if (Blank(path) && !DeleteFileA(path)) {
+    int blank = Blank(path);
+    if (blank < 0)
+        SetErrorText("Can't read %s", path);
+    else if (blank && !DeleteFileA(path))
         SetErrorText("Can't delete %s", path);
-        return 1;
-    }
-    return 0;
+    else
+        return 0;
+    return 1;
 }
 
 static int RemoveViewer()
