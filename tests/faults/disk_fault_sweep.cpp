@@ -1,18 +1,21 @@
 // Every file operation of an unattended installation, failed in turn on a failing disk: the
 // real setup.exe and wizunz32.dll, from C:\disk1 into c:\cvtools. For each installation (a
-// fresh one, and a reinstall over a complete earlier one) a first run on a sound disk counts
-// the operations; then, for each operation N of each side (writes, reads) and each way of
-// failing (once, sticky, cut), a run fails it, and a second run on a sound disk follows in
-// the state it left. A power cut under a write-back disk cache (the power mode) comes at each
-// operation of the write side and once more right after the program ends, when the
-// installation must be complete. After each run: no crash or hang; success only with everything in place;
-// autoexec.bat whole; no file under its own name partial; nothing left behind that the run
-// could have removed. The second run must finish the job.
+// fresh one, and a reinstall over a complete earlier one), and for the removal of a complete
+// one by the real uninst.exe, a first run on a sound disk counts the operations; then, for
+// each operation N of each side (writes, reads) and each way of failing (once, sticky, cut),
+// a run fails it, and a second run on a sound disk follows in the state it left. A power cut
+// under a write-back disk cache (the power mode) comes at each operation of the write side
+// and once more right after the program ends, when the job must be complete. After each
+// installation: no crash or hang; success only with everything in place; autoexec.bat
+// whole; no file under its own name partial; nothing left behind that the run could have
+// removed. After a removal: autoexec.bat never lost, no file removed that the
+// record does not name or that the user changed, success only with the removal complete.
+// The second run must finish the job.
 //
-//   disk_fault_sweep.exe [--library-every K] [--mode once|sticky|cut|power]
+//   disk_fault_sweep.exe [--library-every K] [--removal-every K] [--mode once|sticky|cut|power]
 //
-// With K > 1 every operation of setup.exe itself is failed, and every K-th one of the library;
-// with --mode, only in that way.
+// With K > 1 every operation of setup.exe itself is failed, and every K-th one of the library,
+// or of uninst.exe; with --mode, only in that way.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -38,6 +41,14 @@ const char Base[] = "c:\\cvtools";
 const char Startup[] = "c:\\autoexec.bat";
 const char Backup[] = "c:\\autoexec.cv";
 const char LibraryCopy[] = "c:\\cvtools\\tabrin\\wizunz32.dll";
+const char Uninstaller[] = "c:\\cvtools\\tabrin\\uninst.exe";
+const char RemovalBackup[] = "c:\\autoexec.tbr";
+const char Snapshot[] = "c:\\installed";
+// What the user did to the installation before removing it: a file of it changed, a file of
+// their own added.
+const char ChangedFile[] = "tabrin\\README.TXT";
+const char OwnFile[] = "tabrin\\notes.txt";
+const char UsersText[] = "the user's own words\r\n";
 const char Original[] =
     "@ECHO OFF\r\nPROMPT $P$G\r\nPATH C:\\DOS;C:\\WINDOWS\r\nSET BLASTER=A220 I5 D1 T4\r\n"
     "LH C:\\DOS\\MOUSE.COM\r\nLH C:\\DOS\\SMARTDRV.EXE 2048\r\n";
@@ -81,12 +92,12 @@ Tree TreeOf(const std::string &root)
     return tree;
 }
 
-// The start-up file update's temporary files in C:\ ("CV" and six characters).
-std::set<std::string> StartupTemporaries()
+// The start-up file updates' temporary files in C:\ ("CV" or "TB" and six characters).
+std::set<std::string> StartupTemporaries(const char *prefix = "CV")
 {
     std::set<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA("c:\\CV*", &found);
+    HANDLE search = FindFirstFileA((std::string("c:\\") + prefix + "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return names;
     do {
@@ -123,6 +134,9 @@ struct SetupRun {
 };
 
 const char SkipQuestion[] = "Corvane 4.03 appears to be already installed.  Skip installation of Corvane?";
+// The uninstaller, answered as a user who removes everything would answer it.
+const char RemoveQuestion[] = "Remove Corvane 4.03 too? Other programs may use it.";
+const char Removed[] = "Tabrin has been removed.";
 
 std::string TextOf(HWND window, int id)
 {
@@ -137,6 +151,12 @@ bool Answer(HWND window, SetupRun *run)
     char title[256] = "";
     if (GetWindowTextA(window, title, sizeof title) == 0)
         return false;  // on its way in or out
+    if (strcmp(title, "Tabrin Install - Remove") == 0) {
+        PostMessageA(window, WM_COMMAND, IDOK, 0);
+        return true;
+    }
+    if (strcmp(title, "Tabrin Install - Removing") == 0)
+        return false;
     if (strcmp(title, "Tabrin Install - Unzipping") == 0) {
         std::string log = TextOf(window, IDC_PROGRESS_LOG);
         if (log.size() >= 11 && log.compare(log.size() - 11, 11, "unzip error") == 0)
@@ -151,21 +171,24 @@ bool Answer(HWND window, SetupRun *run)
     std::string text = TextOf(window, 65535);
     if (text.empty())
         return false;
-    if (text == SkipQuestion) {
-        PostMessageA(window, WM_COMMAND, IDNO, 0);
+    if (text == SkipQuestion || text == RemoveQuestion) {
+        PostMessageA(window, WM_COMMAND, text == SkipQuestion ? IDNO : IDYES, 0);
         return true;
     }
-    run->messages.push_back(text);
+    if (text.compare(0, strlen(Removed), Removed) != 0)
+        run->messages.push_back(text);
     PostMessageA(window, WM_COMMAND, IDOK, 0);
     return true;
 }
 
-// Runs setup.exe unattended, on the failing disk when a log is given (with the fault, if
-// any), else as it is.
-SetupRun RunSetup(bool temp, const std::string &fault = "", const std::string &log = "")
+// Runs setup.exe unattended, or the uninstaller when removing, on the failing disk when a log
+// is given (with the fault, if any), else as it is.
+SetupRun RunSetup(bool temp, const std::string &fault = "", const std::string &log = "",
+                  bool removal = false)
 {
     SetupRun run;
-    std::string command = std::string("\"") + Disk + "\\setup.exe\" " + Base;
+    std::string command = removal ? std::string(Uninstaller)
+                                  : std::string("\"") + Disk + "\\setup.exe\" " + Base;
     std::vector<std::string> disk;
     if (!fault.empty())
         disk.push_back(std::string(FAILING_DISK_VARIABLE "=") + fault);
@@ -240,20 +263,65 @@ std::vector<Operation> ReadLog(const std::string &log)
 struct Installation {
     const char *name;
     bool reinstall;
+    bool removal;  // of a complete installation, by the uninstaller
 };
 
-Tree NewTree;  // what a complete installation leaves under the base directory
+Tree NewTree;      // what a complete installation leaves under the base directory
+Tree RemovedTree;  // what a complete removal leaves there
+
+// Copies a folder with everything in it; each file keeps its time.
+void CopyTree(const std::string &from, const std::string &to)
+{
+    CreateDirectoryA(to.c_str(), NULL);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((from + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::string name = found.cFileName;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (name != "." && name != "..")
+                CopyTree(from + "\\" + name, to + "\\" + name);
+        } else {
+            CopyFileA((from + "\\" + name).c_str(), (to + "\\" + name).c_str(), FALSE);
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+// A complete installation as the first sound run left it, and the files it changed outside.
+void KeepInstallation()
+{
+    RemoveTree(Snapshot);
+    CreateDirectoryA(Snapshot, NULL);
+    CopyTree(Base, std::string(Snapshot) + "\\cvtools");
+    for (const std::string &file : {std::string(Startup), std::string(Backup), SettingsFile()})
+        CopyFileA(file.c_str(), (Snapshot + file.substr(file.rfind('\\'))).c_str(), FALSE);
+}
+
+void RestoreInstallation()
+{
+    CopyTree(std::string(Snapshot) + "\\cvtools", Base);
+    for (const std::string &file : {std::string(Startup), std::string(Backup), SettingsFile()})
+        CopyFileA((Snapshot + file.substr(file.rfind('\\'))).c_str(), file.c_str(), FALSE);
+    WriteWholeFile(std::string(Base) + "\\" + ChangedFile, UsersText);
+    WriteWholeFile(std::string(Base) + "\\" + OwnFile, UsersText);
+}
 
 std::string OldContent(const std::string &path) { return "an earlier version of " + path + "\r\n"; }
 
 void Prepare(const Installation &installation)
 {
     RemoveTree(Base);
-    for (const std::string &name : StartupTemporaries())
-        DeleteFileA(name.c_str());
+    for (const char *prefix : {"CV", "TB"})
+        for (const std::string &name : StartupTemporaries(prefix))
+            DeleteFileA(name.c_str());
     DeleteFileA(SettingsFile().c_str());
     WriteWholeFile(Startup, Original);
     DeleteFileA(Backup);
+    DeleteFileA(RemovalBackup);
+    if (installation.removal)
+        RestoreInstallation();
     if (!installation.reinstall)
         return;
     // A complete earlier installation, of which the user had declined the start-up file
@@ -403,10 +471,68 @@ Findings CheckSecondRun(const SetupRun &run, const std::set<std::string> &tempor
     return findings;
 }
 
-int LibraryEvery()
+// ---- After a removal
+void CheckRemoved(const std::string &when, Findings *findings)
 {
-    const char *option = strstr(GetCommandLineA(), "--library-every ");
-    return option ? std::max(1, atoi(option + 16)) : 1;
+    if (TreeOf(Base) != RemovedTree)
+        findings->Add(when + "the base directory holds other files than after a complete removal");
+    if (ReadWholeFile(Startup) != Original || FileExists(Backup) || FileExists(RemovalBackup))
+        findings->Add(when + "autoexec.bat is not the original, or a backup of it stays");
+    if (FileExists(SettingsFile()))
+        findings->Add(when + "tabrin32.ini stays");
+}
+
+Findings CheckFaultedRemoval(Mode mode, const SetupRun &run,
+                             const std::vector<Operation> &operations)
+{
+    Findings findings;
+    if (!run.finished)
+        findings.Add("uninst.exe hung");
+    else if (run.exitCode > 1 && !(mode >= CUT && run.exitCode == FAILING_DISK_CUT_EXIT))
+        findings.Add("uninst.exe crashed (exit code " + std::to_string(run.exitCode) + ")");
+    if (run.Succeeded())
+        CheckRemoved("success reported, but ", &findings);
+    // autoexec.bat is the installed one or the original, or the interrupted update's state.
+    std::string installed = std::string(Original) + TempLine, startup = ReadWholeFile(Startup);
+    bool whole = FileExists(Startup) && (startup == Original || (startup == installed &&
+                                                                 ReadWholeFile(Backup) == Original));
+    bool interrupted = mode != ONCE && !FileExists(Startup) &&
+                       ReadWholeFile(RemovalBackup) == installed;
+    for (const std::string &name : StartupTemporaries("TB"))
+        whole |= interrupted && ReadWholeFile(name) == Original;
+    if (!whole)
+        findings.Add("autoexec.bat is lost, or neither the installed one nor the original");
+    Tree tree = TreeOf(Base);
+    if (tree[ChangedFile] != UsersText || tree[OwnFile] != UsersText)
+        findings.Add("a file the user changed, or one the record does not name, was removed");
+    for (const std::string &name : StartupTemporaries("TB"))
+        if (!MayStay(mode, operations, name))
+            findings.Add("left behind: " + name);
+    return findings;
+}
+
+Findings CheckSecondRemoval(const SetupRun &run, const std::set<std::string> &temporariesBefore)
+{
+    Findings findings;
+    if (!run.Succeeded())
+        findings.Add("the second run failed" +
+                     (run.messages.empty() ? std::string() : ": \"" + run.messages[0] + "\""));
+    CheckRemoved("after the second run ", &findings);
+    for (const std::string &name : StartupTemporaries("TB"))
+        if (!temporariesBefore.count(name))
+            findings.Add("the second run left behind " + name);
+    return findings;
+}
+
+// Every how many operations of a module are failed: each of setup.exe's, every K-th of the
+// library's (--library-every K) and of uninst.exe's (--removal-every K).
+int SampledEvery(const std::string &module)
+{
+    if (module == "setup.exe")
+        return 1;
+    const char *name = module == "uninst.exe" ? "--removal-every " : "--library-every ";
+    const char *option = strstr(GetCommandLineA(), name);
+    return option ? std::max(1, atoi(option + strlen(name))) : 1;
 }
 
 bool ModeChosen(Mode mode)
@@ -436,6 +562,7 @@ protected:
         NewTree = TreeOf(Base);
         ASSERT_TRUE(NewTree.count("tabrin\\tabrin32.exe") && NewTree.count("cv4.03\\cvdll32.dll"));
         ASSERT_FALSE(NewTree.count("tabrin\\wizunz32.dll"));
+        KeepInstallation();
     }
 };
 
@@ -444,39 +571,48 @@ TEST_P(FailingDisk, EveryOperationFailedInTurn)
     const Installation installation = GetParam();
     std::string log = LogPath("failing-disk");
     Prepare(installation);
-    ASSERT_TRUE(RunSetup(false, "", log).Succeeded());
+    ASSERT_TRUE(RunSetup(false, "", log, installation.removal).Succeeded());
+    if (installation.removal) {
+        RemovedTree = TreeOf(Base);
+        ASSERT_EQ(RemovedTree.size(), 4u);  // the user's two files, the uninstaller, its record
+    }
     std::vector<Operation> counted = ReadLog(log);
     std::map<std::string, int> totals;
     for (const Operation &operation : counted)
         totals[operation.side]++;
-    printf("%s installation: %d write and %d read operations\n", installation.name,
+    const char *what = installation.removal ? "" : " installation";
+    printf("%s%s: %d write and %d read operations\n", installation.name, what,
            totals["write"], totals["read"]);
     ASSERT_GT(totals["write"], 0);
     ASSERT_GT(totals["read"], 0);
 
-    int every = LibraryEvery(), runs = 0;
+    int runs = 0;
     auto faultedRun = [&](Mode mode, const std::string &side, int number, const std::string &what) {
         if (!ModeChosen(mode))
             return;
         std::string fault = side + " " + ModeNames[mode] + " " + std::to_string(number);
         std::string where = std::string(installation.name) + ", " + fault + " (" + what + "): ";
         Prepare(installation);
-        SetupRun faulted = RunSetup(false, fault, log);
-        Findings findings = CheckFaultedRun(installation, mode, faulted, ReadLog(log));
-        std::set<std::string> temporaries = StartupTemporaries();
+        SetupRun faulted = RunSetup(false, fault, log, installation.removal);
+        Findings findings = installation.removal
+                                ? CheckFaultedRemoval(mode, faulted, ReadLog(log))
+                                : CheckFaultedRun(installation, mode, faulted, ReadLog(log));
+        std::set<std::string> temporaries = StartupTemporaries(installation.removal ? "TB" : "CV");
         // The machine starts again: TEMP is set when the start-up file sets it.
         bool temp = ReadWholeFile(Startup).find(TempLine) != std::string::npos;
-        Findings second = CheckSecondRun(RunSetup(temp), temporaries);
+        SetupRun again = RunSetup(temp, "", "", installation.removal);
+        Findings second = installation.removal ? CheckSecondRemoval(again, temporaries)
+                                               : CheckSecondRun(again, temporaries);
         for (const std::string &line : findings.lines)
             ADD_FAILURE() << where << line;
         for (const std::string &line : second.lines)
             ADD_FAILURE() << where << line;
         runs++;
     };
-    std::map<std::string, int> numbers, ofLibrary;
+    std::map<std::string, int> numbers, ofModule;
     for (const Operation &operation : counted) {
         int number = ++numbers[operation.side];
-        if (operation.module != "setup.exe" && ofLibrary[operation.side]++ % every != 0)
+        if (ofModule[operation.side + operation.module]++ % SampledEvery(operation.module) != 0)
             continue;
         for (Mode mode : {ONCE, STICKY, CUT, POWER})
             if (mode != POWER || operation.side == "write")
@@ -484,11 +620,13 @@ TEST_P(FailingDisk, EveryOperationFailedInTurn)
                            operation.module + " " + operation.function + " " + operation.detail);
     }
     faultedRun(POWER, "write", totals["write"] + 1, "after the program ended");
-    printf("%s installation: %d faulted runs, each followed by a second run\n", installation.name, runs);
+    printf("%s%s: %d faulted runs, each followed by a second run\n", installation.name, what, runs);
 }
 
 INSTANTIATE_TEST_SUITE_P(Installations, FailingDisk,
-                         testing::Values(Installation{"fresh", false}, Installation{"reinstall", true}),
+                         testing::Values(Installation{"fresh", false, false},
+                                         Installation{"reinstall", true, false},
+                                         Installation{"removal", false, true}),
                          [](const testing::TestParamInfo<Installation> &info) {
                              return std::string(info.param.name);
                          });
