@@ -1,4 +1,5 @@
-// Entry point of setup.exe: WinMain's arguments, the constructors, and the exit through the CRT.
+// Entry point of setup.exe and uninst.exe: WinMain's arguments, the constructors, and the exit
+// through the CRT.
 #include <windows.h>
 #include <stdlib.h>
 

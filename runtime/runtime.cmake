@@ -1,4 +1,4 @@
-# How the two shipped images (setup.exe, wizunz32.dll) are compiled and linked: 80386 code,
+# How the shipped images (setup.exe, uninst.exe, wizunz32.dll) are compiled and linked: 80386 code,
 # the C runtime every target system ships, own entry points, no TLS directory.
 set(RUNTIME_DIR ${CMAKE_CURRENT_LIST_DIR})
 
