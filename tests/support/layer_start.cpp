@@ -63,7 +63,7 @@ bool StartWithLayer(const std::string &library, std::string command, char *envir
     startup.cb = sizeof startup;
     if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, DEBUG_ONLY_THIS_PROCESS,
                         environment, NULL, &startup, process)) {
-        *error = "cannot start " + command;
+        *error = "cannot start " + command + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
     DebugSetProcessKillOnExit(FALSE);
