@@ -12,7 +12,7 @@ int UpdateStartupFile();
 // The line the update adds, without its line end: "SET TEMP=c:\" for the boot drive c:.
 void FormatTempLine(char *line, size_t capacity);
 // Whether autoexec.bat is exactly autoexec.cv with the SET TEMP line added: the update's work,
-// of this run or an earlier one.
+// of this run or an earlier one. 1 or 0; -1 with ErrorText when a file cannot be read.
 int StartupFileHasTempLine();
 
 // ---- Rewriting the start-up file (startfile.cpp), one discipline for both programs: the whole
@@ -36,13 +36,14 @@ int CountStartupLine(const char *line, const char *text, size_t length);
 // A file's whole text as text mode reads it; 0 with its length, 1 when it cannot be read, 2
 // when it does not fit.
 int ReadText(const char *path, char *text, size_t capacity, size_t *length);
-// Whether candidate holds exactly the rewrite of the text of original.
+// Whether candidate holds exactly the rewrite of the text of original: 1 or 0 (0 too when
+// either is missing); -1 with ErrorText when one cannot be read.
 int IsRewriteOf(const char *candidate, const char *original, const char *line,
                 StartupRewrite rewrite);
 // Finishes an update cut between its two renames: no start-up file, the old one as the
 // backup and the new one under a temporary name matching pattern (a folder and a name of two
 // letters and six ?), holding the rewrite of the backup. 1 when it finished one, 0 when there
-// was none, -1 with ErrorText when the rename failed.
+// was none, -1 with ErrorText when a file could not be read or the rename failed.
 int CompleteInterruptedUpdate(const char *startupPath, const char *backupPath, const char *pattern,
                               const char *line, StartupRewrite rewrite);
 // Commits a copy written through a stream and closes it: 0, or 1 when a write, the flush or

@@ -75,16 +75,35 @@ int ReadText(const char *path, char *text, size_t capacity, size_t *length)
     return result;
 }
 
+// A file that is missing, or larger than any start-up file, is no rewrite; one that cannot be
+// read makes the answer unknown.
+static int ReadIfThere(const char *path, char *text, size_t *length)
+{
+    int result = ReadText(path, text, STARTUP_TEXT_LIMIT, length);
+    if (result == 1 && GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES)
+        result = 2;
+    if (result == 1)
+        SetErrorText("Can't read %s", path);
+    return result;
+}
+
 int IsRewriteOf(const char *candidate, const char *original, const char *line,
                 StartupRewrite rewrite)
 {
     char *buffers = (char *)malloc(3 * STARTUP_TEXT_LIMIT);
+    if (!buffers) {
+        SetErrorText("Can't allocate memory for %s", candidate);
+        return -1;
+    }
     char *text = buffers, *expected = buffers + STARTUP_TEXT_LIMIT;
     char *found = buffers + 2 * STARTUP_TEXT_LIMIT;
     size_t length, expectedLength, foundLength;
-    int same = buffers && ReadText(original, text, STARTUP_TEXT_LIMIT, &length) == 0 &&
-               rewrite(line, text, length, expected, STARTUP_TEXT_LIMIT, &expectedLength) == 0 &&
-               ReadText(candidate, found, STARTUP_TEXT_LIMIT, &foundLength) == 0 &&
+    int read = ReadIfThere(original, text, &length);
+    if (read == 0)
+        read = ReadIfThere(candidate, found, &foundLength);
+    int same = read == 1 ? -1 : 0;
+    if (read == 0)
+        same = rewrite(line, text, length, expected, STARTUP_TEXT_LIMIT, &expectedLength) == 0 &&
                foundLength == expectedLength && memcmp(expected, found, foundLength) == 0;
     free(buffers);
     return same;
@@ -108,7 +127,10 @@ int CompleteInterruptedUpdate(const char *startupPath, const char *backupPath, c
             continue;
         snprintf(candidate, sizeof candidate, "%.*s\\%s", (int)folderLength, pattern,
                  found.cFileName);
-        if (IsRewriteOf(candidate, backupPath, line, rewrite)) {
+        int rewritten = IsRewriteOf(candidate, backupPath, line, rewrite);
+        if (rewritten < 0)
+            result = -1;
+        else if (rewritten) {
             result = MoveFileA(candidate, startupPath) ? 1 : -1;
             if (result < 0)
                 SetErrorText("Error renaming %s to %s", candidate, startupPath);

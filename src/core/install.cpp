@@ -242,8 +242,9 @@ static int WriteRecord(const char *record, const char *earlierRecord, const char
     snprintf(path, sizeof path, "%s\\autoexec.cv", BootDrive);
     failed = failed || WriteRecordEntry(record, RECORD_STARTUP_BACKUP, path);
     FormatTempLine(line, sizeof line);
-    if (!failed && StartupFileHasTempLine())
-        failed = WriteRecordEntry(record, RECORD_STARTUP_LINE, line);
+    int added = failed ? 0 : StartupFileHasTempLine();
+    failed = failed || added < 0 ||
+             (added && WriteRecordEntry(record, RECORD_STARTUP_LINE, line));
     failed = failed || WriteRecordEntry(record, RECORD_GROUP, PROGRAM_GROUP) ||
              WriteRecordEntry(record, RECORD_SHELL, NewShell ? "new" : "old") ||
              WriteRecordEntry(record, RECORD_SETTINGS_FILE, SettingsFileName) ||

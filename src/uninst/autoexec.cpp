@@ -164,10 +164,14 @@ int RemoveStartupLine()
                 return 1;
             }
         Notice(IDS_STARTUP_RESTORED_ss, line, startupPath);
-    } else if (count == 1 || IsRewriteOf(startupPath, backupPath, line, TakeOutStartupLine)) {
-        Notice(IDS_STARTUP_REMOVED_sss, line, startupPath, backupPath);
     } else {
-        Notice(IDS_STARTUP_GONE_ss, line, startupPath);
+        int ours = count == 1 || IsRewriteOf(startupPath, backupPath, line, TakeOutStartupLine);
+        if (ours < 0)
+            return 1;
+        if (ours)
+            Notice(IDS_STARTUP_REMOVED_sss, line, startupPath, backupPath);
+        else
+            Notice(IDS_STARTUP_GONE_ss, line, startupPath);
     }
     return ForgetRecordValue(RECORD_STARTUP_LINE);
 }
