@@ -20,6 +20,8 @@
 // that way.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <shellapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -278,43 +280,22 @@ struct Installation {
 Tree NewTree;      // what a complete installation leaves under the base directory
 Tree RemovedTree;  // what a complete removal leaves there
 
-// Copies a folder with everything in it; each file keeps its time.
-void CopyTree(const std::string &from, const std::string &to)
+// A complete installation as the first sound run left it, with the files it changed outside
+// the base directory, copied from C:\ to the snapshot (keep) or back (restore), each file
+// keeping its time.
+void CopyInstallation(bool keep)
 {
-    CreateDirectoryA(to.c_str(), NULL);
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((from + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::string name = found.cFileName;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (name != "." && name != "..")
-                CopyTree(from + "\\" + name, to + "\\" + name);
-        } else {
-            CopyFileA((from + "\\" + name).c_str(), (to + "\\" + name).c_str(), FALSE);
-        }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-}
-
-// A complete installation as the first sound run left it, and the files it changed outside.
-void KeepInstallation()
-{
-    RemoveTree(Snapshot);
-    CreateDirectoryA(Snapshot, NULL);
-    CopyTree(Base, std::string(Snapshot) + "\\cvtools");
-    for (const std::string &file : {std::string(Startup), std::string(Backup), SettingsFile()})
-        CopyFileA(file.c_str(), (Snapshot + file.substr(file.rfind('\\'))).c_str(), FALSE);
-}
-
-void RestoreInstallation()
-{
-    CopyTree(std::string(Snapshot) + "\\cvtools", Base);
-    for (const std::string &file : {std::string(Startup), std::string(Backup), SettingsFile()})
-        CopyFileA((Snapshot + file.substr(file.rfind('\\'))).c_str(), file.c_str(), FALSE);
-    WriteWholeFile(std::string(Base) + "\\" + ChangedFile, UsersText);
-    WriteWholeFile(std::string(Base) + "\\" + OwnFile, UsersText);
+    std::string snapshot = std::string(Snapshot) + "\\cvtools", base = Base;
+    std::string from = (keep ? base : snapshot) + '\0', to = (keep ? snapshot : base) + '\0';
+    if (keep)
+        CreateDirectoryA(Snapshot, NULL);
+    SHFILEOPSTRUCTA copy = {NULL, FO_COPY, from.c_str(), to.c_str(),
+                            FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_SILENT | FOF_NOERRORUI};
+    SHFileOperationA(&copy);
+    for (const std::string &file : {std::string(Startup), std::string(Backup), SettingsFile()}) {
+        std::string kept = Snapshot + file.substr(file.rfind('\\'));
+        CopyFileA((keep ? file : kept).c_str(), (keep ? kept : file).c_str(), FALSE);
+    }
 }
 
 std::string OldContent(const std::string &path) { return "an earlier version of " + path + "\r\n"; }
@@ -329,8 +310,11 @@ void Prepare(const Installation &installation)
     WriteWholeFile(Startup, Original);
     DeleteFileA(Backup);
     DeleteFileA(RemovalBackup);
-    if (installation.removal)
-        RestoreInstallation();
+    if (installation.removal) {
+        CopyInstallation(false);
+        WriteWholeFile(std::string(Base) + "\\" + ChangedFile, UsersText);
+        WriteWholeFile(std::string(Base) + "\\" + OwnFile, UsersText);
+    }
     if (!installation.reinstall)
         return;
     // A complete earlier installation, of which the user had declined the start-up file
@@ -503,8 +487,8 @@ Findings CheckFaultedRemoval(Mode mode, const SetupRun &run,
         CheckRemoved("success reported, but ", &findings);
     // autoexec.bat is the installed one or the original, or the interrupted update's state.
     std::string installed = std::string(Original) + TempLine, startup = ReadWholeFile(Startup);
-    bool whole = FileExists(Startup) && (startup == Original || (startup == installed &&
-                                                                 ReadWholeFile(Backup) == Original));
+    bool installedWhole = startup == installed && ReadWholeFile(Backup) == Original;
+    bool whole = FileExists(Startup) && (startup == Original || installedWhole);
     bool interrupted = mode != ONCE && !FileExists(Startup) &&
                        ReadWholeFile(RemovalBackup) == installed;
     for (const std::string &name : StartupTemporaries("TB"))
@@ -583,7 +567,8 @@ protected:
         NewTree = TreeOf(Base);
         ASSERT_TRUE(NewTree.count("tabrin\\tabrin32.exe") && NewTree.count("cv4.03\\cvdll32.dll"));
         ASSERT_FALSE(NewTree.count("tabrin\\wizunz32.dll"));
-        KeepInstallation();
+        RemoveTree(Snapshot);
+        CopyInstallation(true);
     }
 };
 
@@ -601,8 +586,7 @@ TEST_P(FailingDisk, EveryOperationFailedInTurn)
     std::map<std::string, int> totals;
     for (const Operation &operation : counted)
         totals[operation.side]++;
-    const char *what = installation.removal ? "" : " installation";
-    printf("%s%s: %d write and %d read operations\n", installation.name, what,
+    printf("%s installation: %d write and %d read operations\n", installation.name,
            totals["write"], totals["read"]);
     ASSERT_GT(totals["write"], 0);
     ASSERT_GT(totals["read"], 0);
@@ -645,7 +629,7 @@ TEST_P(FailingDisk, EveryOperationFailedInTurn)
                            operation.module + " " + operation.function + " " + operation.detail);
     }
     faultedRun(POWER, "write", totals["write"] + 1, "after the program ended");
-    printf("%s%s: %d faulted runs, each followed by a second run\n", installation.name, what, runs);
+    printf("%s installation: %d faulted runs, each followed by a second run\n", installation.name, runs);
 }
 
 INSTANTIATE_TEST_SUITE_P(Installations, FailingDisk,
