@@ -148,14 +148,25 @@ bool MarkedAsFolder(uint16_t madeBy, uint32_t attributes) {
 }
 
 // The UTF-8 name that the Unicode path field of an extra block gives (*path NULL when it has
-// none). Non-zero with *reason set when the field is damaged or was written for another name
-// (its CRC-32 is that of the header's name).
+// none). Non-zero with *reason set when the field is damaged, was written for another name
+// (its CRC-32 is that of the header's name), or comes twice: readers differ on which of two
+// they take, or take the header's name instead.
 int UnicodePath(const unsigned char *extra, uint32_t length, const unsigned char *raw,
-                size_t rawLength, bool, const unsigned char **path, size_t *pathLength,
+                size_t rawLength, bool local, const unsigned char **path, size_t *pathLength,
                 const char **reason) {
   *path = nullptr;
   uint16_t size = 0;
-  const unsigned char *field = FindField(extra, length, kUnicodePathField, &size);
+  const unsigned char *field = nullptr;
+  for (uint32_t at = 0; at + 4 <= length; at += 4 + Get16(extra + at + 2)) {
+    if (Get16(extra + at) != kUnicodePathField) continue;
+    if (field != nullptr) {
+      *reason = local ? "more than one Unicode path field in the local header"
+                      : "more than one Unicode path field in the central header";
+      return 1;
+    }
+    field = extra + at + 4;
+    size = Get16(extra + at + 2);
+  }
   if (field == nullptr) return 0;
   if (size < 5 || field[0] != 1 ||
       Get32(field + 1) != (uint32_t)crc32(0L, raw, (uInt)rawLength)) {
@@ -253,6 +264,13 @@ ParseResult ParseCentral(Reader *r, uint64_t *position, Entry *e, const char **r
   }
   if (ZipCheckName(checked, checkedLength, e->name, sizeof e->name, &e->isDirectory, reason) != 0)
     return PARSE_ENTRY_BAD;
+  // A folder's name ends in a slash or a backslash. Readers differ on such a name that holds
+  // data: some write a file, others make the folder and drop the data.
+  if (e->isDirectory && e->size != 0) {
+    *reason = checked[checkedLength - 1] == '/' ? "name ends in / but the entry holds data"
+                                                : "name ends in \\ but the entry holds data";
+    return PARSE_ENTRY_BAD;
+  }
   if (!e->isDirectory && MarkedAsFolder(madeBy, attributes)) {
     if (e->size != 0) {
       *reason = "marked as a folder but holds data";
@@ -442,9 +460,10 @@ int UseEnd(Reader *r, const unsigned char *tail, uint64_t tailStart, uint32_t i,
 // reaches exactly to the end of the archive is the one; a second such record makes the
 // archive ambiguous, since readers differ on which one they take. When none does, bytes
 // follow the archive (filler from a serial transfer or a padded copy): then exactly one
-// record must describe an intact directory. Either way, a further record that does so after
-// the one taken (hidden in its comment, or in the bytes after the archive) is a second
-// reading: readers that take the last record in the file would read that archive.
+// record must describe an intact directory. Either way, any record after the one taken (in
+// its comment, or in the bytes after the archive), whether its own comment fits in the file
+// or runs past its end, is a second reading: readers that take the last record in the file
+// would read that one.
 int FindEnd(Reader *r, const char **reason) {
   uint64_t size = r->source->size;
   if (size < kEndSize) {
@@ -463,34 +482,44 @@ int FindEnd(Reader *r, const char **reason) {
     *reason = "cannot read the archive";
     return 1;
   }
-  uint32_t found = 0, reaching = 0, described = 0;
+  uint32_t found = 0, reaching = 0, last = 0;
   for (uint32_t i = tail - kEndSize + 1; i-- > 0;) {
-    if (IsEndRecord(bytes, tail, i) && i + kEndSize + Get16(bytes + i + 20) == tail &&
-        reaching++ == 0)
-      found = i;
+    if (Get32(bytes + i) != kEndSignature) continue;
+    if (last == 0) last = i;
+    if (i + kEndSize + Get16(bytes + i + 20) == tail && reaching++ == 0) found = i;
   }
-  int describing = 0;
-  if (reaching < 2)
-    describing = Describing(r, bytes, tailStart, tail, reaching ? found + 1 : 0, tail, &described);
-  if (describing < 0) {
-    *reason = "too many end of central directory records";
+  if (reaching > 1) {
+    *reason = "more than one end of central directory record reaches the end of the file";
     return 1;
   }
-  if (reaching + describing > 1) {
-    *reason = "more than one end of central directory record";
+  if (reaching == 0) {
+    int describing = Describing(r, bytes, tailStart, tail, 0, tail, &found);
+    if (describing < 0) {
+      *reason = "too many end of central directory records";
+      return 1;
+    }
+    if (describing > 1) {
+      *reason = "more than one end of central directory record describes a central directory";
+      return 1;
+    }
+    if (describing == 0) {
+      *reason = "not a ZIP archive (no end of central directory record)";
+      return 1;
+    }
+  }
+  if (last > found) {
+    *reason = "more than one end of central directory record: another one follows it "
+              "(readers that take the last one would read that)";
     return 1;
   }
-  if (reaching + describing == 0) {
-    *reason = "not a ZIP archive (no end of central directory record)";
-    return 1;
-  }
-  if (reaching == 0) found = described;
   if (UseEnd(r, bytes, tailStart, found, reason) != 0) return 1;
   // Behind a stub, a record before this one that describes a directory of its own means the
   // stub is an archive as well.
+  uint32_t described;
   if (r->shift > 0 && reaching != 0 &&
       Describing(r, bytes, tailStart, tail, 0, found, &described) != 0) {
-    *reason = "more than one end of central directory record";
+    *reason = "more than one end of central directory record: the stub before the archive is "
+              "an archive too";
     return 1;
   }
   // The tail holds the directory of most archives and the end of their data: the directory
