@@ -141,9 +141,10 @@ bool Fails(Side side, void *caller, const char *function, const char *detail,
 // ---- The real functions, taken from the first import slot that names each one.
 enum Function {
     K_CreateFileA, K_ReadFile, K_WriteFile, K_CloseHandle, K_MoveFileA, K_DeleteFileA,
-    K_SetFileAttributesA, K_SetFileTime, K_CreateDirectoryA, K_WritePrivateProfileStringA,
-    K_FlushFileBuffers, K_LoadLibraryA, C_fopen, C_fclose, C_fread, C_fwrite, C_fgets, C_fputs,
-    C_fputc, C_fflush, C_commit, C_remove, C_rename, C_mkdir, C_unlink, FUNCTION_COUNT
+    K_SetFileAttributesA, K_SetFileTime, K_CreateDirectoryA, K_RemoveDirectoryA,
+    K_WritePrivateProfileStringA, K_FlushFileBuffers, K_LoadLibraryA, C_fopen, C_fclose, C_fread,
+    C_fwrite, C_fgets, C_fputs, C_fputc, C_fflush, C_commit, C_remove, C_rename, C_mkdir, C_unlink,
+    FUNCTION_COUNT
 };
 void *real[FUNCTION_COUNT];
 // Of the program's C runtime, whose descriptors and streams are its own.
@@ -492,6 +493,15 @@ BOOL WINAPI HookCreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES security)
     return REAL(K_CreateDirectoryA, CreateDirectoryA)(name, security);
 }
 
+BOOL WINAPI HookRemoveDirectoryA(LPCSTR name)
+{
+    if (Fails(WRITES, __builtin_return_address(0), "RemoveDirectoryA", name)) {
+        SetLastError(ERROR_WRITE_PROTECT);
+        return FALSE;
+    }
+    return REAL(K_RemoveDirectoryA, RemoveDirectoryA)(name);
+}
+
 BOOL WINAPI HookWritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file)
 {
     if (Fails(WRITES, __builtin_return_address(0), "WritePrivateProfileStringA", file)) {
@@ -691,6 +701,7 @@ const Hook Hooks[FUNCTION_COUNT] = {
     {"SetFileAttributesA", (void *)HookSetFileAttributesA, false},
     {"SetFileTime", (void *)HookSetFileTime, false},
     {"CreateDirectoryA", (void *)HookCreateDirectoryA, false},
+    {"RemoveDirectoryA", (void *)HookRemoveDirectoryA, false},
     {"WritePrivateProfileStringA", (void *)HookWritePrivateProfileStringA, false},
     {"FlushFileBuffers", (void *)HookFlushFileBuffers, false},
     {"LoadLibraryA", (void *)HookLoadLibraryA, false},

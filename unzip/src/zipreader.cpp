@@ -328,7 +328,9 @@ unsigned GiveNames(Reader *r, Planned *plan) {
     const char *reason = nullptr;
     uint64_t position = plan[i].central;
     r->readFailed = false;
-    if (ParseCentral(r, &position, &e, &reason) != PARSE_OK) {  // read again, and failed
+    // Read again, and failed: a file stays under its temporary name, for the next extraction
+    // into its folder to remove.
+    if (ParseCentral(r, &position, &e, &reason) != PARSE_OK) {
       Fail(r, e.display, reason);
       continue;
     }
