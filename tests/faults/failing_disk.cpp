@@ -630,7 +630,11 @@ int __cdecl HookFflush(FILE *stream)
 int __cdecl HookCommit(int descriptor)
 {
     HANDLE file = runtimeOsHandle ? (HANDLE)runtimeOsHandle(descriptor) : INVALID_HANDLE_VALUE;
-    if (Fails(WRITES, __builtin_return_address(0), "_commit", PathOf(file))) {
+    const char *path = "?";
+    for (const KnownFile &known : openFiles)
+        if (known.key != nullptr && known.stream && ((FILE *)known.key)->_file == descriptor)
+            path = known.path;
+    if (Fails(WRITES, __builtin_return_address(0), "_commit", path)) {
         SetErrno(ENOSPC);
         return -1;
     }

@@ -65,7 +65,7 @@ bool StartOnFailingDisk(std::string command, char *environment, PROCESS_INFORMAT
     startup.cb = sizeof startup;
     if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, DEBUG_ONLY_THIS_PROCESS,
                         environment, NULL, &startup, process)) {
-        *error = "cannot start " + command;
+        *error = "cannot start " + command + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
     DebugSetProcessKillOnExit(FALSE);
