@@ -16,8 +16,14 @@ struct Files {
   int archive;
   int output;
   char temporary[ZIP_MAX_NAME + 16];
+  uint32_t number;  // of the next temporary file
   const char *error;
 };
+
+// Each file is written under its own name with ".uz" and a number added, until it is named.
+void TemporaryName(const char *name, uint32_t number, char *out, size_t size) {
+  snprintf(out, size, "%s.uz%u", name, number);
+}
 
 int Read(void *c, uint64_t offset, void *buffer, uint32_t count) {
   Files *f = (Files *)c;
@@ -40,15 +46,18 @@ int MakeDirectory(void *c, const char *path) {
   return 1;
 }
 
+void RemoveDirectory(void *, const char *path) { rmdir(path); }
+
 int Exists(void *, const char *path) {
   struct stat s;
   return stat(path, &s) == 0;
 }
 
-int Open(void *c, const ZipEntryInfo *e) {
+int Open(void *c, const ZipEntryInfo *e, uint32_t *number) {
   Files *f = (Files *)c;
-  snprintf(f->temporary, sizeof f->temporary, "%s.uzXXXXXX", e->name);
-  f->output = mkstemp(f->temporary);
+  *number = f->number++;
+  TemporaryName(e->name, *number, f->temporary, sizeof f->temporary);
+  f->output = open(f->temporary, O_WRONLY | O_CREAT | O_EXCL, 0644);
   f->error = "cannot create a temporary file";
   return f->output < 0;
 }
@@ -59,16 +68,28 @@ int Write(void *c, const void *data, uint32_t count) {
   return write(f->output, data, count) != (ssize_t)count;
 }
 
-int Commit(void *c, const ZipEntryInfo *e) {
+int Close(void *c, const ZipEntryInfo *) {
   Files *f = (Files *)c;
-  close(f->output);
-  f->error = "cannot rename";
-  return rename(f->temporary, e->name) != 0;
+  f->error = "cannot write";
+  return close(f->output) != 0;
 }
 
 void Abort(void *c) {
   Files *f = (Files *)c;
   close(f->output);
+  unlink(f->temporary);
+}
+
+int Name(void *c, uint32_t number, const ZipEntryInfo *e) {
+  Files *f = (Files *)c;
+  TemporaryName(e->name, number, f->temporary, sizeof f->temporary);
+  f->error = "cannot rename";
+  return rename(f->temporary, e->name) != 0;
+}
+
+void Drop(void *c, uint32_t number, const ZipEntryInfo *e) {
+  Files *f = (Files *)c;
+  TemporaryName(e->name, number, f->temporary, sizeof f->temporary);
   unlink(f->temporary);
 }
 
@@ -81,7 +102,7 @@ int main(int argc, char **argv) {
     fprintf(stderr, "usage: unzip_native archive.zip destination\n");
     return 2;
   }
-  Files files = {open(argv[1], O_RDONLY), -1, "", ""};
+  Files files = {open(argv[1], O_RDONLY), -1, "", 0, ""};
   struct stat s;
   if (files.archive < 0 || fstat(files.archive, &s) != 0 || mkdir(argv[2], 0755) != 0 ||
       chdir(argv[2]) != 0) {
@@ -89,8 +110,8 @@ int main(int argc, char **argv) {
     return 2;
   }
   ZipSource source = {&files, (uint64_t)s.st_size, Read};
-  ZipSink sink = {&files, Print, MakeDirectory, Exists,  Open,   Write,
-                  Commit, Abort, LastError,     nullptr, nullptr};
+  ZipSink sink = {&files, Print, MakeDirectory, RemoveDirectory, Exists, Open,      Write,
+                  Close,  Abort, Name,          Drop,            LastError, nullptr, nullptr};
   ZipOptions options;
   memset(&options, 0, sizeof options);
   options.overwrite = 1;

@@ -10,3 +10,5 @@ list(TRANSFORM ZLIB_INFLATE_SOURCES PREPEND ${ZLIB_SOURCE_DIR}/)
 add_library(zlib_inflate STATIC ${ZLIB_INFLATE_SOURCES})
 target_include_directories(zlib_inflate SYSTEM PUBLIC ${ZLIB_SOURCE_DIR})
 runtime_code(zlib_inflate)
+# Its allocation comes from the C runtime DLL, which must follow it on the link line.
+target_link_libraries(zlib_inflate INTERFACE ${RUNTIME_CRT})

@@ -19,8 +19,11 @@ struct Input {
 int open_ = 0, closed = 0;
 uint64_t written = 0;
 // Names written so far for this input, folded as the reader compares them: no file may be
-// written twice, nor where a folder was made.
+// written twice, nor where a folder was made. Completed files wait for their names (or to be
+// dropped) under their numbers, each named or dropped once.
 std::set<std::string> files, folders;
+std::set<uint32_t> waiting;
+uint32_t issued = 0;
 
 std::string Folded(const char *path) {
   std::string name = path;
@@ -56,24 +59,34 @@ int MakeDirectory(void *, const char *path) {
 int Exists(void *, const char *path) {
   return (int)(files.count(Folded(path)) + folders.count(Folded(path)));
 }
-int Open(void *, const ZipEntryInfo *e) {
+void RemoveDirectory(void *, const char *path) { CheckPath(path); }
+int Open(void *, const ZipEntryInfo *e, uint32_t *file) {
   CheckPath(e->name);
   if (open_ != closed || folders.count(Folded(e->name)) || !files.insert(Folded(e->name)).second)
     abort();
   ++open_;
   written = 0;
+  *file = issued++;
   return 0;
 }
 int Write(void *, const void *, uint32_t count) {
   written += count;
   return 0;
 }
-int Commit(void *, const ZipEntryInfo *e) {
+int Close(void *, const ZipEntryInfo *e) {
   if (written != e->size) abort();
+  waiting.insert(issued - 1);
   ++closed;
   return 0;
 }
 void Abort(void *) { ++closed; }
+int Name(void *, uint32_t file, const ZipEntryInfo *) {
+  if (waiting.erase(file) != 1) abort();
+  return 0;
+}
+void Drop(void *, uint32_t file, const ZipEntryInfo *) {
+  if (waiting.erase(file) != 1) abort();
+}
 const char *LastError(void *) { return "fuzz sink"; }
 // Latin-1 stands for the system's code page: characters beyond it do not convert.
 int FromUnicode(void *, const uint16_t *text, size_t count, char *out, size_t outSize) {
@@ -90,8 +103,8 @@ int FromUnicode(void *, const uint16_t *text, size_t count, char *out, size_t ou
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Input in = {data, size};
   ZipSource source = {&in, size, Read};
-  ZipSink sink = {nullptr, Print,  MakeDirectory, Exists,  Open,       Write,
-                  Commit,  Abort, LastError,     nullptr, FromUnicode};
+  ZipSink sink = {nullptr, Print, MakeDirectory, RemoveDirectory, Exists, Open,      Write,
+                  Close,   Abort, Name,          Drop,            LastError, nullptr, FromUnicode};
   // The settings come from the input's length, so that every one of them gets explored
   // without disturbing the archive's bytes.
   static const char *const kSelection[] = {"a", "d/A.TXT"};
@@ -108,7 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   open_ = closed = 0;
   files.clear();
   folders.clear();
+  waiting.clear();
   ZipExtract(&source, &sink, &options);
-  if (open_ != closed) abort();
+  if (open_ != closed || !waiting.empty()) abort();
   return 0;
 }

@@ -55,6 +55,7 @@ struct Platform {
   HANDLE archive;
   HANDLE output;
   char temporary[MAX_PATH];  // the file being written, under one of the library's temporary names
+  DWORD firstNumber;         // the numbers of this extraction's temporary names, in turn
   DWORD temporaryNumber;
   char error[160];
   ZipKeySet writtenFiles;    // folded names of the files this extraction wrote
@@ -225,6 +226,15 @@ int MakeDirectory(void *context, const char *path) {
   return 1;
 }
 
+// Only a folder this extraction made goes, and only when empty (RemoveDirectoryA refuses
+// others).
+void RemoveFolder(void *context, const char *path) {
+  Platform *p = (Platform *)context;
+  char name[MAX_PATH];
+  ToWindowsPath(path, name, sizeof name);
+  if (ZipKeySetHas(&p->madeFolders, HashFolded(name))) RemoveDirectoryA(name);
+}
+
 int Exists(void *, const char *path) {
   char name[MAX_PATH];
   ToWindowsPath(path, name, sizeof name);
@@ -241,26 +251,41 @@ void DirectoryOf(const char *path, char *directory, size_t size) {
     snprintf(directory, size, ".");
 }
 
-// The next of the library's temporary names (uzXXXX.tmp) in a directory; 1 when the path
+// The library's temporary name (uzXXXX.tmp) of a number in a directory; 1 when the path
 // would be too long.
-int NextTemporaryName(Platform *p, const char *directory, char *name, size_t size) {
-  int n = snprintf(name, size, "%s\\uz%04lx.tmp", directory,
-                   (unsigned long)(p->temporaryNumber++ & 0xFFFF));
+int TemporaryName(const char *directory, DWORD number, char *name, size_t size) {
+  int n = snprintf(name, size, "%s\\uz%04lx.tmp", directory, (unsigned long)(number & 0xFFFF));
   if (n >= 0 && n < (int)size) return 0;
   SetLastError(ERROR_FILENAME_EXCED_RANGE);
   return 1;
 }
 
+int NextTemporaryName(Platform *p, const char *directory, char *name, size_t size) {
+  return TemporaryName(directory, p->temporaryNumber++, name, size);
+}
+
+// The temporary name that an entry's file was written under, given its number.
+int TemporaryNameOf(const ZipEntryInfo *entry, uint32_t number, char *name, size_t size) {
+  char path[MAX_PATH], directory[MAX_PATH];
+  ToWindowsPath(entry->name, path, sizeof path);
+  DirectoryOf(path, directory, sizeof directory);
+  return TemporaryName(directory, number, name, size);
+}
+
 int NameTaken(DWORD code) { return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS; }
 
-// Whether a file name is one of the library's temporary names: "uz", four hex digits, ".tmp".
-int IsTemporaryName(const char *name) {
+// Whether a file name is one of the library's temporary names ("uz", four hex digits, ".tmp")
+// that an earlier extraction left: this one's own files wait under theirs for the end of the
+// archive, and a folder may be reached by two names (one its 8.3 alias).
+int IsLeftTemporaryName(const Platform *p, const char *name) {
   if (strlen(name) != 10 || (name[0] | 0x20) != 'u' || (name[1] | 0x20) != 'z' ||
       lstrcmpiA(name + 6, ".tmp") != 0)
     return 0;
   for (int i = 2; i < 6; ++i)
     if (!strchr("0123456789abcdefABCDEF", name[i])) return 0;
-  return 1;
+  DWORD issued = p->temporaryNumber - p->firstNumber;
+  DWORD number = (DWORD)strtoul(name + 2, nullptr, 16);
+  return issued <= 0xFFFF && ((number - p->firstNumber) & 0xFFFF) >= issued;
 }
 
 // Removes from a directory, once per extraction, the temporary files that an interrupted
@@ -274,7 +299,8 @@ void SweepTemporaries(Platform *p, const char *directory) {
   HANDLE find = FindFirstFileA(pattern, &found);
   if (find == INVALID_HANDLE_VALUE) return;
   do {
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsTemporaryName(found.cFileName) ||
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        !IsLeftTemporaryName(p, found.cFileName) ||
         SiblingName(pattern, found.cFileName, name, sizeof name) != 0)
       continue;
     if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
@@ -285,11 +311,12 @@ void SweepTemporaries(Platform *p, const char *directory) {
 }
 
 // Every file is written under a fresh temporary name in its own directory and gets its name
-// only once its data are complete and checked (CommitFile), so that no name ever holds part
-// of a file: not after a damaged entry, a full disk or a power cut. The file is created in
-// the same call that makes its name: every call that takes a path costs a lookup in the
-// directory, which is most of the time a small file takes under Wine.
-int OpenFile(void *context, const ZipEntryInfo *entry) {
+// only once its data are complete and checked, and the whole archive with them (NameFile),
+// so that no name ever holds part of a file or a file of an archive refused: not after a
+// damaged entry, a full disk or a power cut. The file is created in the same call that makes
+// its name: every call that takes a path costs a lookup in the directory, which is most of
+// the time a small file takes under Wine.
+int OpenFile(void *context, const ZipEntryInfo *entry, uint32_t *file) {
   Platform *p = (Platform *)context;
   char name[MAX_PATH], directory[MAX_PATH];
   ToWindowsPath(entry->name, name, sizeof name);
@@ -299,6 +326,7 @@ int OpenFile(void *context, const ZipEntryInfo *entry) {
     if (NextTemporaryName(p, directory, p->temporary, sizeof p->temporary)) break;
     p->output = CreateFileA(p->temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    *file = p->temporaryNumber - 1;
     if (p->output != INVALID_HANDLE_VALUE) return 0;
     if (!NameTaken(GetLastError())) break;
   }
@@ -331,12 +359,13 @@ void AbortFile(void *context) {
 // So the name never loses both copies. A read-only old file is made writable only once it is
 // aside, to be deleted; an old copy that cannot be deleted goes with the next extraction
 // into its directory.
-int PutInPlace(Platform *p, const char *entryName, char *placed, size_t placedSize) {
+int PutInPlace(Platform *p, const char *temporary, const char *entryName, char *placed,
+               size_t placedSize) {
   WIN32_FIND_DATAA existing;
   HANDLE find = FindFirstFileA(entryName, &existing);
   if (find == INVALID_HANDLE_VALUE) {  // gone since the rename was refused
     snprintf(placed, placedSize, "%s", entryName);
-    if (MoveFileA(p->temporary, placed)) return 0;
+    if (MoveFileA(temporary, placed)) return 0;
     SetError(p, "cannot put the file in place");
     return 1;
   }
@@ -372,7 +401,7 @@ int PutInPlace(Platform *p, const char *entryName, char *placed, size_t placedSi
     SetError(p, "cannot move the old file aside");
     return 1;
   }
-  if (!MoveFileA(p->temporary, placed)) {
+  if (!MoveFileA(temporary, placed)) {
     SetError(p, "cannot put the file in place");
     if (!MoveFileA(aside, placed)) {
       char error[sizeof p->error];
@@ -387,13 +416,11 @@ int PutInPlace(Platform *p, const char *entryName, char *placed, size_t placedSi
   return 0;
 }
 
-// Closes the entry's temporary file with the entry's time and gives it its name: at once
-// where the name is free, in place of the file there otherwise (some systems refuse a
-// rename onto a taken name with another error than "exists", so the name is looked at).
-// The data are forced to the disk first: a disk cache writes them out later and may write
-// the rename before them, and a power cut in between would leave the name on clusters never
-// written. A flush that fails is a write that failed.
-int CommitFile(void *context, const ZipEntryInfo *entry) {
+// Completes the entry's temporary file: its time, and its data forced to the disk before it
+// is closed. A disk cache writes data out later and may write the rename that names the file
+// before them: a power cut in between would leave the name on clusters never written. A
+// flush that fails is a write that failed, and the file goes.
+int CloseFile(void *context, const ZipEntryInfo *entry) {
   Platform *p = (Platform *)context;
   FILETIME local, utc;
   if (!p->keepTimes && DosDateTimeToFileTime(entry->dosDate, entry->dosTime, &local) &&
@@ -403,15 +430,25 @@ int CommitFile(void *context, const ZipEntryInfo *entry) {
   DWORD flushError = GetLastError();
   BOOL closed = CloseHandle(p->output);
   p->output = INVALID_HANDLE_VALUE;
-  if (!flushed || !closed) {
-    if (!flushed) SetLastError(flushError);
-    SetError(p, "cannot write");
-    DeleteFileA(p->temporary);
+  if (flushed && closed) return 0;
+  if (!flushed) SetLastError(flushError);
+  SetError(p, "cannot write");
+  DeleteFileA(p->temporary);
+  return 1;
+}
+
+// Gives a completed file its name: at once where the name is free, in place of the file
+// there otherwise (some systems refuse a rename onto a taken name with another error than
+// "exists", so the name is looked at). When it cannot, the file goes.
+int NameFile(void *context, uint32_t file, const ZipEntryInfo *entry) {
+  Platform *p = (Platform *)context;
+  char temporary[MAX_PATH], name[MAX_PATH], placed[MAX_PATH];
+  if (TemporaryNameOf(entry, file, temporary, sizeof temporary)) {
+    SetError(p, "cannot put the file in place");
     return 1;
   }
-  char name[MAX_PATH], placed[MAX_PATH];
   ToWindowsPath(entry->name, name, sizeof name);
-  if (MoveFileA(p->temporary, name)) {
+  if (MoveFileA(temporary, name)) {
     RememberWritten(p, name);
     return 0;
   }
@@ -419,15 +456,21 @@ int CommitFile(void *context, const ZipEntryInfo *entry) {
   if (GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES) {
     SetLastError(refusal);
     SetError(p, "cannot put the file in place");
-    DeleteFileA(p->temporary);
+    DeleteFileA(temporary);
     return 1;
   }
-  if (PutInPlace(p, name, placed, sizeof placed)) {
-    DeleteFileA(p->temporary);
+  if (PutInPlace(p, temporary, name, placed, sizeof placed)) {
+    DeleteFileA(temporary);
     return 1;
   }
   RememberWritten(p, placed);
   return 0;
+}
+
+// A completed file of an archive that was refused.
+void DropFile(void *, uint32_t file, const ZipEntryInfo *entry) {
+  char temporary[MAX_PATH];
+  if (TemporaryNameOf(entry, file, temporary, sizeof temporary) == 0) DeleteFileA(temporary);
 }
 
 const char *LastError(void *context) { return ((Platform *)context)->error; }
@@ -445,7 +488,7 @@ extern "C" int WINAPI DllProcessZipFiles(const unsigned char *block) {
   p.print = (PrintCallback)(uintptr_t)Field(block, kPrint);
   p.keepTimes = Field(block, kKeepTimes) != 0;
   p.output = INVALID_HANDLE_VALUE;
-  p.temporaryNumber = GetTickCount();
+  p.firstNumber = p.temporaryNumber = GetTickCount();
   DWORD longestName = 0;
   p.shortNamesOnly = GetVolumeInformationA(nullptr, nullptr, 0, nullptr, &longestName, nullptr,
                                            nullptr, 0) && longestName <= 12;
@@ -471,8 +514,9 @@ extern "C" int WINAPI DllProcessZipFiles(const unsigned char *block) {
   DWORD high = 0;
   DWORD low = GetFileSize(p.archive, &high);
   ZipSource source = {&p, ((uint64_t)high << 32) | low, ReadArchive};
-  ZipSink sink = {&p,         PrintLine,  MakeDirectory, Exists,    OpenFile,   WriteOutput,
-                  CommitFile, AbortFile,  LastError,     FoldName,  FromUnicode};
+  ZipSink sink = {&p,        PrintLine,  MakeDirectory, RemoveFolder, Exists,
+                  OpenFile,  WriteOutput, CloseFile,   AbortFile,    NameFile,
+                  DropFile,  LastError,  FoldName,      FromUnicode};
   ZipOptions options;
   options.overwrite = Field(block, kOverwrite) != 0;
   options.quiet = Field(block, kQuiet) != 0;

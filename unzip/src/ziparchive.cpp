@@ -1,5 +1,5 @@
 // The reader's view of the archive: the end record, the central directory, local headers
-// and extra fields, read through bounded windows, and the check pass over every entry.
+// and extra fields, read through bounded windows, and the walk of the central directory.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -33,48 +33,78 @@ const uint32_t kDarwinHost = 19;
 const uint32_t kUnixTypeMask = 0170000;
 const uint32_t kUnixDirectory = 0040000;
 const uint32_t kDosDirectory = 0x10;
-// What the check pass reads at a large entry's local header: the header with the name and
-// extra fields of almost any entry, in one read of a few sectors.
+// What the forward pass reads at the local header of a large entry that it only checks: the
+// header with the name and extra fields of almost any entry, in one read of a few sectors.
 const uint32_t kHeaderReach = 4096;
 
-struct Range {
-  uint64_t start;
-  uint64_t end;
-};
-
 int ReadSource(Reader *r, uint64_t offset, void *buffer, uint32_t count) {
-  if (offset > r->source->size || count > r->source->size - offset) return 1;
-  return r->source->read(r->source->context, offset, buffer, count);
+  if (count == 0) return 0;
+  if (offset > r->source->size || count > r->source->size - offset ||
+      r->source->read(r->source->context, offset, buffer, count) != 0) {
+    r->readFailed = true;
+    return 1;
+  }
+  return 0;
+}
+
+// Archive bytes [offset, offset + count) into buffer. What the other window holds is copied
+// from it rather than read again: the forward pass ends in the bytes that the search for the
+// end record brought in with the directory.
+int Load(Reader *r, const Window *other, uint64_t offset, unsigned char *buffer, uint32_t count) {
+  uint64_t end = offset + count, otherEnd = other->start + other->length;
+  if (other->length == 0 || end <= other->start || offset >= otherEnd)
+    return ReadSource(r, offset, buffer, count);
+  uint64_t from = offset > other->start ? offset : other->start;
+  uint64_t to = end < otherEnd ? end : otherEnd;
+  memcpy(buffer + (from - offset), other->bytes + (from - other->start), (size_t)(to - from));
+  return ReadSource(r, offset, buffer, (uint32_t)(from - offset)) != 0 ||
+         ReadSource(r, to, buffer + (to - offset), (uint32_t)(end - to)) != 0;
 }
 
 const unsigned char *Fetch(Reader *r, Window *w, uint64_t offset, uint32_t count, uint32_t reach,
                            uint64_t limit) {
   if (offset > limit || count > limit - offset || count > kWindow) return nullptr;
-  if (offset >= w->start && offset - w->start <= w->length &&
-      count <= w->length - (offset - w->start))
+  uint64_t end = w->start + w->length;
+  if (offset >= w->start && offset <= end && count <= end - offset)
     return w->bytes + (offset - w->start);
   uint32_t n = reach > count ? reach : count;
   if (n > kWindow) n = kWindow;
   if (n > limit - offset) n = (uint32_t)(limit - offset);
-  w->length = 0;
-  if (ReadSource(r, offset, w->bytes, n) != 0) return nullptr;
+  uint32_t kept = 0;
+  if (offset >= w->start && offset < end) {
+    kept = (uint32_t)(end - offset);
+    memmove(w->bytes, w->bytes + (offset - w->start), kept);
+  }
   w->start = offset;
+  w->length = 0;
+  const Window *other = w == &r->data ? &r->directory : &r->data;
+  if (Load(r, other, offset + kept, w->bytes + kept, n - kept) != 0) return nullptr;
   w->length = n;
   return w->bytes;
 }
 
 const unsigned char *Stream(Reader *r, uint64_t offset, uint32_t count, uint32_t *available) {
-  const unsigned char *p = Fetch(r, &r->data, offset, 1, kWindow, r->source->size);
+  const unsigned char *p = Fetch(r, &r->data, offset, 1, kWindow, r->centralStart);
   if (p == nullptr) return nullptr;
   uint32_t inWindow = r->data.length - (uint32_t)(offset - r->data.start);
   *available = count < inWindow ? count : inWindow;
   return p;
 }
 
-// Bytes of the central directory; fails outside [centralStart, centralEnd).
+// Bytes of the central directory; fails outside [centralStart, centralEnd). Walked backwards
+// (by the forward pass, where the entries' data lie in another order than their headers),
+// the window is refilled to end a little after the header, so that the headers before it
+// come with it.
 const unsigned char *Central(Reader *r, uint64_t offset, uint32_t count) {
   if (offset < r->centralStart) return nullptr;
-  return Fetch(r, &r->directory, offset, count, kWindow, r->centralEnd);
+  Window *w = &r->directory;
+  if (offset < w->start) {
+    uint64_t from = offset + kHeaderReach - r->centralStart > kWindow
+                        ? offset + kHeaderReach - kWindow
+                        : r->centralStart;
+    Fetch(r, w, from, 1, kWindow, r->centralEnd);
+  }
+  return Fetch(r, w, offset, count, kWindow, r->centralEnd);
 }
 
 // Whether every extra field lies within its extra area. Fewer bytes at the end than a field
@@ -117,23 +147,38 @@ bool MarkedAsFolder(uint16_t madeBy, uint32_t attributes) {
   return (attributes & kDosDirectory) != 0;
 }
 
-// The UTF-8 name of a Unicode path field; NULL with *reason set when the field is damaged or
-// was written for another name (its CRC-32 is that of the header's name).
-const unsigned char *UnicodePath(const unsigned char *field, uint16_t size,
-                                 const unsigned char *raw, size_t rawLength, size_t *length,
-                                 const char **reason) {
+// The UTF-8 name that the Unicode path field of an extra block gives (*path NULL when it has
+// none). Non-zero with *reason set when the field is damaged, was written for another name
+// (its CRC-32 is that of the header's name), or comes twice: readers differ on which of two
+// they take, or take the header's name instead.
+int UnicodePath(const unsigned char *extra, uint32_t length, const unsigned char *raw,
+                size_t rawLength, bool local, const unsigned char **path, size_t *pathLength,
+                const char **reason) {
+  *path = nullptr;
+  uint16_t size = 0;
+  const unsigned char *field = nullptr;
+  for (uint32_t at = 0; at + 4 <= length; at += 4 + Get16(extra + at + 2)) {
+    if (Get16(extra + at) != kUnicodePathField) continue;
+    if (field != nullptr) {
+      *reason = local ? "more than one Unicode path field in the local header"
+                      : "more than one Unicode path field in the central header";
+      return 1;
+    }
+    field = extra + at + 4;
+    size = Get16(extra + at + 2);
+  }
+  if (field == nullptr) return 0;
   if (size < 5 || field[0] != 1 ||
       Get32(field + 1) != (uint32_t)crc32(0L, raw, (uInt)rawLength)) {
     *reason = "Unicode path field does not match the name";
-    return nullptr;
+    return 1;
   }
-  *length = size - 5u;
-  return field + 5;
+  *path = field + 5;
+  *pathLength = size - 5u;
+  return 0;
 }
 
-// Reads and checks the central header at *position and its local header. PARSE_ENTRY_BAD
-// leaves *position on the next header; PARSE_BROKEN means the directory cannot be walked on.
-ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **reason) {
+ParseResult ParseCentral(Reader *r, uint64_t *position, Entry *e, const char **reason) {
   const unsigned char *h = Central(r, *position, kCentralSize);
   if (h == nullptr || Get32(h) != kCentralSignature) {
     *reason = "central directory damaged";
@@ -169,8 +214,8 @@ ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **rea
     return PARSE_ENTRY_BAD;
   }
   // The window may move when the extra field is read: the name is kept.
-  unsigned char raw[kMaxUtf8Name];
-  memcpy(raw, name, nameLength);
+  memcpy(e->raw, name, nameLength);
+  e->rawLength = nameLength;
   const unsigned char *extra = Central(r, *position + kCentralSize + nameLength, extraLength);
   *position = next;
   if (extra == nullptr) {
@@ -188,32 +233,44 @@ ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **rea
 
   // The name: bytes of the ANSI code page, or UTF-8 when the flag says so or a Unicode path
   // field (which must agree with a UTF-8 name) gives it.
-  const unsigned char *utf8 = (e->flags & kUtf8Flag) ? raw : nullptr;
-  size_t utf8Length = nameLength;
-  uint16_t fieldSize;
-  const unsigned char *field = FindField(extra, extraLength, kUnicodePathField, &fieldSize);
-  if (field != nullptr) {
-    size_t pathLength;
-    const unsigned char *path = UnicodePath(field, fieldSize, raw, nameLength, &pathLength, reason);
-    if (path == nullptr) return PARSE_ENTRY_BAD;
-    if (utf8 != nullptr && (pathLength != nameLength || memcmp(path, raw, nameLength) != 0)) {
-      *reason = "Unicode path field contradicts the UTF-8 name";
-      return PARSE_ENTRY_BAD;
-    }
-    utf8 = path;
-    utf8Length = pathLength;
+  const unsigned char *path;
+  size_t pathLength;
+  if (UnicodePath(extra, extraLength, e->raw, nameLength, false, &path, &pathLength, reason))
+    return PARSE_ENTRY_BAD;
+  e->hasUtf8 = path != nullptr || (e->flags & kUtf8Flag) != 0;
+  if (path != nullptr && (e->flags & kUtf8Flag) &&
+      (pathLength != nameLength || memcmp(path, e->raw, nameLength) != 0)) {
+    *reason = "Unicode path field contradicts the UTF-8 name";
+    return PARSE_ENTRY_BAD;
   }
-  const char *checked = (const char *)raw;
+  if (path == nullptr) {
+    path = e->raw;
+    pathLength = nameLength;
+  }
+  if (pathLength > kMaxUtf8Name) {
+    *reason = "name too long";
+    return PARSE_ENTRY_BAD;
+  }
+  memcpy(e->utf8, path, pathLength);
+  e->utf8Length = (uint32_t)pathLength;
+  const char *checked = (const char *)e->raw;
   size_t checkedLength = nameLength;
   char converted[ZIP_MAX_NAME + 1];
-  if (utf8 != nullptr) {
-    if (ConvertName(r, e, utf8, utf8Length, converted, sizeof converted, &checkedLength,
+  if (e->hasUtf8) {
+    if (ConvertName(r, e, path, pathLength, converted, sizeof converted, &checkedLength,
                     reason) != 0)
       return PARSE_ENTRY_BAD;
     checked = converted;
   }
   if (ZipCheckName(checked, checkedLength, e->name, sizeof e->name, &e->isDirectory, reason) != 0)
     return PARSE_ENTRY_BAD;
+  // A folder's name ends in a slash or a backslash. Readers differ on such a name that holds
+  // data: some write a file, others make the folder and drop the data.
+  if (e->isDirectory && e->size != 0) {
+    *reason = checked[checkedLength - 1] == '/' ? "name ends in / but the entry holds data"
+                                                : "name ends in \\ but the entry holds data";
+    return PARSE_ENTRY_BAD;
+  }
   if (!e->isDirectory && MarkedAsFolder(madeBy, attributes)) {
     if (e->size != 0) {
       *reason = "marked as a folder but holds data";
@@ -239,27 +296,35 @@ ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **rea
     *reason = "stored entry with different compressed and uncompressed sizes";
     return PARSE_ENTRY_BAD;
   }
-
-  // The local header, where the central directory puts it (after a stub the offsets do not
-  // count, that much further on). Reading on from it costs next to nothing, so a small
-  // entry brings its neighbours into the window; a large one brings only its header, and its
-  // data are read when it is extracted.
+  // Where the local header lies (after a stub the offsets do not count, that much further
+  // on): one that the directory alone puts outside the archive data is refused before
+  // anything is written.
   e->localStart = (uint64_t)localOffset + r->shift;
-  uint64_t span = (uint64_t)kLocalSize + nameLength + e->compressedSize;
-  uint32_t reach = span < kWindow ? kWindow : kHeaderReach;
-  const unsigned char *local = nullptr;
-  if (e->localStart + kLocalSize <= r->centralStart)
-    local = Fetch(r, &r->data, e->localStart, kLocalSize, reach, r->centralStart);
-  if (local == nullptr || Get32(local) != kLocalSignature) {
+  if (e->localStart + kLocalSize > r->centralStart) {
     *reason = "local header missing or outside the archive data";
     return PARSE_ENTRY_BAD;
+  }
+  return PARSE_OK;
+}
+
+uint32_t HeaderReach(const Entry *e) {
+  return kLocalSize + e->rawLength + (uint64_t)e->compressedSize < kWindow ? kWindow
+                                                                            : kHeaderReach;
+}
+
+int CheckLocal(Reader *r, Entry *e, uint32_t reach, const char **reason) {
+  const unsigned char *local =
+      Fetch(r, &r->data, e->localStart, kLocalSize, reach, r->centralStart);
+  if (local == nullptr || Get32(local) != kLocalSignature) {
+    *reason = "local header missing or outside the archive data";
+    return 1;
   }
   uint16_t localNameLength = Get16(local + 26), localExtraLength = Get16(local + 28);
   uint32_t localLength = kLocalSize + localNameLength + localExtraLength;
   e->dataStart = e->localStart + localLength;
   if (e->dataStart + e->compressedSize > r->centralStart) {
     *reason = "entry data run past the end of the archive data";
-    return PARSE_ENTRY_BAD;
+    return 1;
   }
   // Both headers must describe the same entry. With a data descriptor the local header may
   // leave CRC and sizes zero; anything else that differs makes the archive ambiguous.
@@ -269,36 +334,36 @@ ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **rea
   for (int i = 0; i < 3; ++i) {
     if (localValues[i] != centralValues[i] && !(described && localValues[i] == 0)) {
       *reason = "local header gives another CRC or size than the central directory";
-      return PARSE_ENTRY_BAD;
+      return 1;
     }
   }
-  if (localNameLength != nameLength || Get16(local + 8) != e->method ||
+  if (localNameLength != e->rawLength || Get16(local + 8) != e->method ||
       ((Get16(local + 6) ^ e->flags) & (kEncryptedFlags | kDescriptorFlag | kUtf8Flag)) != 0 ||
       (local = Fetch(r, &r->data, e->localStart, localLength, reach, r->centralStart)) == nullptr ||
-      memcmp(local + kLocalSize, raw, nameLength) != 0) {
+      memcmp(local + kLocalSize, e->raw, e->rawLength) != 0) {
     *reason = "local header does not match the central directory";
-    return PARSE_ENTRY_BAD;
+    return 1;
   }
-  const unsigned char *localExtra = local + kLocalSize + nameLength;
+  const unsigned char *localExtra = local + kLocalSize + e->rawLength;
   if (!FieldsFit(localExtra, localExtraLength)) {
     *reason = "an extra field of the local header runs past the end of its extra area";
-    return PARSE_ENTRY_BAD;
+    return 1;
   }
   if (SignalsEncryption(localExtra, localExtraLength)) {
     *reason = "encrypted entries are not supported";
-    return PARSE_ENTRY_BAD;
+    return 1;
   }
-  field = FindField(localExtra, localExtraLength, kUnicodePathField, &fieldSize);
-  if (field != nullptr) {
-    size_t pathLength;
-    const unsigned char *path = UnicodePath(field, fieldSize, raw, nameLength, &pathLength, reason);
-    if (path == nullptr) return PARSE_ENTRY_BAD;
-    if (utf8 == nullptr || pathLength != utf8Length || memcmp(path, utf8, pathLength) != 0) {
-      *reason = "local header does not match the central directory";
-      return PARSE_ENTRY_BAD;
-    }
+  const unsigned char *path;
+  size_t pathLength;
+  if (UnicodePath(localExtra, localExtraLength, e->raw, e->rawLength, true, &path, &pathLength,
+                  reason))
+    return 1;
+  if (path != nullptr && (!e->hasUtf8 || pathLength != e->utf8Length ||
+                          memcmp(path, e->utf8, pathLength) != 0)) {
+    *reason = "local header does not match the central directory";
+    return 1;
   }
-  return PARSE_OK;
+  return 0;
 }
 
 // Whether a central directory of count headers lies at start and ends exactly at end, each
@@ -374,7 +439,7 @@ int UseEnd(Reader *r, const unsigned char *tail, uint64_t tailStart, uint32_t i,
   }
   // A stub before the archive that its offsets do not count (a self-extracting program, say):
   // the directory lies right before the end record and every offset is off by the stub's
-  // length, which each local header must confirm (ParseEntry). An intact directory where
+  // length, which each local header must confirm (CheckLocal). An intact directory where
   // the recorded offset puts it as well would be a second reading.
   uint64_t before = endOffset - centralSize;
   r->shift = 0;
@@ -395,9 +460,10 @@ int UseEnd(Reader *r, const unsigned char *tail, uint64_t tailStart, uint32_t i,
 // reaches exactly to the end of the archive is the one; a second such record makes the
 // archive ambiguous, since readers differ on which one they take. When none does, bytes
 // follow the archive (filler from a serial transfer or a padded copy): then exactly one
-// record must describe an intact directory. Either way, a further record that does so after
-// the one taken (hidden in its comment, or in the bytes after the archive) is a second
-// reading: readers that take the last record in the file would read that archive.
+// record must describe an intact directory. Either way, any record after the one taken (in
+// its comment, or in the bytes after the archive), whether its own comment fits in the file
+// or runs past its end, is a second reading: readers that take the last record in the file
+// would read that one.
 int FindEnd(Reader *r, const char **reason) {
   uint64_t size = r->source->size;
   if (size < kEndSize) {
@@ -416,94 +482,80 @@ int FindEnd(Reader *r, const char **reason) {
     *reason = "cannot read the archive";
     return 1;
   }
-  uint32_t found = 0, reaching = 0, described = 0;
+  uint32_t found = 0, reaching = 0, last = 0;
   for (uint32_t i = tail - kEndSize + 1; i-- > 0;) {
-    if (IsEndRecord(bytes, tail, i) && i + kEndSize + Get16(bytes + i + 20) == tail &&
-        reaching++ == 0)
-      found = i;
+    if (Get32(bytes + i) != kEndSignature) continue;
+    if (last == 0) last = i;
+    if (i + kEndSize + Get16(bytes + i + 20) == tail && reaching++ == 0) found = i;
   }
-  int describing = 0;
-  if (reaching < 2)
-    describing = Describing(r, bytes, tailStart, tail, reaching ? found + 1 : 0, tail, &described);
-  if (describing < 0) {
-    *reason = "too many end of central directory records";
+  if (reaching > 1) {
+    *reason = "more than one end of central directory record reaches the end of the file";
     return 1;
   }
-  if (reaching + describing > 1) {
-    *reason = "more than one end of central directory record";
+  if (reaching == 0) {
+    int describing = Describing(r, bytes, tailStart, tail, 0, tail, &found);
+    if (describing < 0) {
+      *reason = "too many end of central directory records";
+      return 1;
+    }
+    if (describing > 1) {
+      *reason = "more than one end of central directory record describes a central directory";
+      return 1;
+    }
+    if (describing == 0) {
+      *reason = "not a ZIP archive (no end of central directory record)";
+      return 1;
+    }
+  }
+  if (last > found) {
+    *reason = "more than one end of central directory record: another one follows it "
+              "(readers that take the last one would read that)";
     return 1;
   }
-  if (reaching + describing == 0) {
-    *reason = "not a ZIP archive (no end of central directory record)";
-    return 1;
-  }
-  if (reaching == 0) found = described;
   if (UseEnd(r, bytes, tailStart, found, reason) != 0) return 1;
   // Behind a stub, a record before this one that describes a directory of its own means the
   // stub is an archive as well.
+  uint32_t described;
   if (r->shift > 0 && reaching != 0 &&
       Describing(r, bytes, tailStart, tail, 0, found, &described) != 0) {
-    *reason = "more than one end of central directory record";
+    *reason = "more than one end of central directory record: the stub before the archive is "
+              "an archive too";
     return 1;
   }
+  // The tail holds the directory of most archives and the end of their data: the directory
+  // window keeps it, and the forward pass takes the end of the data from there.
+  memcpy(&r->directory, &r->data, sizeof r->directory);
+  r->data.length = 0;
   return 0;
 }
 
-int CompareRanges(const void *a, const void *b) {
-  const Range *x = (const Range *)a, *y = (const Range *)b;
-  return x->start < y->start ? -1 : x->start > y->start ? 1 : 0;
-}
-
-// First pass: every entry is checked, no byte of archive data may belong to two entries
-// (overlapping entries are how small archives pretend to hold huge amounts of data), and no
-// two entries may write one file.
-int CheckArchive(Reader *r) {
-  // At most 65535 entries without ZIP64, so the table has a fixed upper bound (1 MB).
-  Range *ranges = (Range *)malloc(sizeof(Range) * (r->entryCount ? r->entryCount : 1));
-  if (ranges == nullptr) {
-    Print(r, "  error:  out of memory\n");
-    return 1;
-  }
+int CheckDirectory(Reader *r, Planned *plan) {
   NameTable names;
   memset(&names, 0, sizeof names);
-  unsigned failures = 0, count = 0;
   uint64_t position = r->centralStart;
   Entry e;
   for (uint32_t i = 0; i < r->entryCount; ++i) {
     const char *reason = nullptr;
     uint64_t central = position;
-    ParseResult result = ParseEntry(r, &position, &e, &reason);
+    ParseResult result = ParseCentral(r, &position, &e, &reason);
     if (result != PARSE_OK) {
-      Fail(r, e.display, reason);
-      ++failures;
+      Refuse(r, e.display, reason);
       if (result == PARSE_BROKEN) break;
       continue;
     }
-    ranges[count].start = e.localStart;
-    ranges[count].end = e.dataStart + e.compressedSize;
-    ++count;
+    plan[i].central = (uint32_t)central;
+    plan[i].localStart = (uint32_t)e.localStart;
     if (AddWrittenNames(r, &e, (uint32_t)central, &names, &reason) != 0) {
-      Fail(r, "(archive)", reason);
-      ++failures;
+      Refuse(r, "(archive)", reason);
       break;
     }
   }
-  if (failures == 0 && position != r->centralEnd) {
-    Fail(r, "(central directory)", "entry count does not match the directory size");
-    ++failures;
-  }
-  qsort(ranges, count, sizeof(Range), CompareRanges);
-  for (unsigned i = 1; i < count && failures == 0; ++i) {
-    if (ranges[i].start < ranges[i - 1].end) {
-      Fail(r, "(archive)", "entries overlap");
-      ++failures;
-    }
-  }
-  free(ranges);
-  if (failures == 0) failures += ReportClashes(r, names.names, names.count);
+  if (r->refusals == 0 && position != r->centralEnd)
+    Refuse(r, "(central directory)", "entry count does not match the directory size");
+  if (r->refusals == 0) ReportClashes(r, names.names, names.count);
   free(names.names);
   free(names.folders.slots);
-  return failures == 0 ? 0 : 1;
+  return r->refusals != 0;
 }
 
 }  // namespace zipreader

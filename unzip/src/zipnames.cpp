@@ -304,7 +304,7 @@ int CompareNames(const void *a, const void *b) {
   return x->central < y->central ? -1 : x->central > y->central ? 1 : 0;
 }
 
-// The names that extracting e writes, as the second pass will write them: the entry's own and
+// The names that extracting e writes, as the forward pass will write them: the entry's own and
 // every folder it goes into, each folder once (the first entry that needs it). Hashes are of
 // the names as the file system compares them: equal names always hash alike, so no clash is
 // missed; two different names sharing a 64-bit hash could only refuse an archive.
@@ -357,12 +357,11 @@ int AddWrittenNames(Reader *r, Entry *e, uint32_t central, NameTable *table, con
 }
 
 // Two entries that Windows would write to one file (names that differ in letter case, in
-// '/' or '\', in "." components), or a file where another entry needs a folder: every later
-// one is listed with the first. Folders may repeat.
-unsigned ReportClashes(Reader *r, WrittenName *names, size_t count) {
-  if (count < 2) return 0;
+// '/' or '\\', in "." components), or a file where another entry needs a folder: every later
+// one is refused, named with the first. Folders may repeat.
+void ReportClashes(Reader *r, WrittenName *names, size_t count) {
+  if (count < 2) return;
   qsort(names, count, sizeof(WrittenName), CompareNames);
-  unsigned clashes = 0;
   for (size_t first = 0, end; first < count; first = end) {
     bool file = false;
     for (end = first; end < count && names[end].hash == names[first].hash; ++end)
@@ -371,19 +370,17 @@ unsigned ReportClashes(Reader *r, WrittenName *names, size_t count) {
     Entry earlier, later;
     const char *reason;
     uint64_t at = names[first].central;
-    ParseEntry(r, &at, &earlier, &reason);
+    ParseCentral(r, &at, &earlier, &reason);
     for (size_t i = first + 1; i < end; ++i) {
       at = names[i].central;
-      ParseEntry(r, &at, &later, &reason);
+      ParseCentral(r, &at, &later, &reason);
       char text[300];
       snprintf(text, sizeof text, "%s on Windows as %s%s",
                names[i].kind == NAME_PARENT ? "its folder has the same name" : "same name",
                names[first].kind == NAME_PARENT ? "the folder of " : "", earlier.display);
-      Fail(r, later.display, text);
-      ++clashes;
+      Refuse(r, later.display, text);
     }
   }
-  return clashes;
 }
 
 }  // namespace zipreader

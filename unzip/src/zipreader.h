@@ -10,7 +10,7 @@
 enum {
   ZIP_OK = 0,
   ZIP_ENTRY_FAILED = 2,  // some entries could not be extracted; the others were
-  ZIP_REFUSED = 3,       // archive unreadable, damaged or unsafe: nothing was written
+  ZIP_REFUSED = 3,       // archive unreadable, damaged or unsafe: nothing was extracted
   ZIP_BAD_CALL = 4       // no archive named (platform layer)
 };
 
@@ -41,14 +41,23 @@ struct ZipSink {
   void (*print)(void *context, const char *line, int length);
   // Creates one directory level; an existing directory is success.
   int (*makeDirectory)(void *context, const char *path);
+  // Removes one directory level that makeDirectory created in this extraction, when it is
+  // empty: an archive refused halfway leaves no folders behind.
+  void (*removeDirectory)(void *context, const char *path);
   // 1 when something already exists under that name.
   int (*exists)(void *context, const char *path);
-  // Output file for an entry: it replaces no existing file before commitFile puts it in
-  // place (with its time); abortFile removes it.
-  int (*openFile)(void *context, const ZipEntryInfo *entry);
+  // An entry's file is written under a temporary name in its own directory (openFile, which
+  // gives the number that later calls know it by, and writeFile), completed with its time and
+  // its data forced to the disk (closeFile), and gets its name only once the whole archive
+  // has passed every check (nameFile, which replaces an existing file). Until then it
+  // replaces nothing. abortFile removes the file being written, dropFile a closed one when
+  // the archive is refused; after a failed closeFile or nameFile the file is gone too.
+  int (*openFile)(void *context, const ZipEntryInfo *entry, uint32_t *file);
   int (*writeFile)(void *context, const void *data, uint32_t count);
-  int (*commitFile)(void *context, const ZipEntryInfo *entry);
+  int (*closeFile)(void *context, const ZipEntryInfo *entry);
   void (*abortFile)(void *context);
+  int (*nameFile)(void *context, uint32_t file, const ZipEntryInfo *entry);
+  void (*dropFile)(void *context, uint32_t file, const ZipEntryInfo *entry);
   const char *(*lastError)(void *context);
   // Optional, NULL for the built-in ZipFoldCase: upper-cases a name in place, keeping its
   // length, the way the file system compares names.
@@ -69,9 +78,12 @@ struct ZipOptions {
   const char *const *selectNames;
 };
 
-// Checks the whole archive first (structure, names, methods, sizes); when that fails nothing
-// is written. Then extracts entry by entry; an entry whose data turn out damaged is reported
-// and skipped, the others are still extracted. Returns one of the ZIP_ results.
+// Reads the end record and the central directory and checks them (names, methods, sizes);
+// when that fails nothing is written. Then reads the archive once from its start, in the
+// order of the entries' data, checking each local header against the directory as it comes
+// and writing each file under a temporary name; the files get their names at the end, and
+// only when nothing in the whole archive was refused. An entry whose data turn out damaged is
+// reported and skipped, the others are still extracted. Returns one of the ZIP_ results.
 int ZipExtract(const ZipSource *source, const ZipSink *sink, const ZipOptions *options);
 
 // Turns a stored entry name into a safe relative path with '/' separators. Returns 0 and

@@ -23,7 +23,8 @@ inline uint32_t Get32(const unsigned char *p) {
   return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
 }
 
-// One central-directory entry after all checks that need no data decompression.
+// One central-directory entry after all checks that need neither its local header nor its
+// data.
 struct Entry {
   char name[ZIP_MAX_NAME + 1];  // checked and normalised
   int isDirectory;
@@ -36,7 +37,25 @@ struct Entry {
   uint32_t size;
   uint64_t localStart;  // where its local header lies in the archive
   uint64_t dataStart;
+  // What its local header must repeat: the name as stored, and the UTF-8 name it takes (from
+  // the flag or a Unicode path field), if any.
+  unsigned char raw[kMaxUtf8Name];
+  uint32_t rawLength;
+  unsigned char utf8[kMaxUtf8Name];
+  uint32_t utf8Length;
+  bool hasUtf8;
   char display[256];  // the raw name made printable and cut, for messages
+};
+
+// What the reader keeps of each entry from the walk of the directory to the end of the
+// archive, where the files get their names: little, since an archive may have 65535 entries.
+// The rest is read again from the central directory, which small archives hold in a window.
+enum PlanState { FOLDERS_MADE = 1, FILE_WRITTEN = 2 };
+struct Planned {
+  uint32_t central;     // offset of its central header
+  uint32_t localStart;  // of its local header: the archive is read in this order
+  uint32_t file;        // the sink's number of its temporary file
+  uint32_t state;       // PlanState bits
 };
 
 // A bounded window over the archive: one read brings in what a run of headers and small
@@ -57,12 +76,15 @@ struct Reader {
   uint32_t entryCount;
   // The length of a stub before the archive that its offsets do not count.
   uint64_t shift;
-  Window directory;  // the central directory
+  Window directory;  // the end of the archive, then the central directory
   Window data;       // local headers and entry data
   unsigned char out[kChunk];
   char lastParent[ZIP_MAX_NAME + 1];
   char reasonText[64];
   unsigned reported;
+  unsigned failures;  // entries that failed alone
+  unsigned refusals;  // faults that refuse the whole archive
+  bool readFailed;    // since the last refusal: a read of the archive failed
   uint16_t unicodeName[kMaxUtf8Name];
 };
 
@@ -86,29 +108,41 @@ struct NameTable {
 void Print(Reader *r, const char *format, ...);
 // A failed entry's line; beyond a cap only counted.
 void Fail(Reader *r, const char *name, const char *reason);
+// A fault that refuses the whole archive: its line, counted among the refusals.
+void Refuse(Reader *r, const char *name, const char *reason);
 bool Selected(Reader *r, const Entry *e);
 
 // Archive structure (ziparchive.cpp).
-// Bytes [offset, offset + count) through window w, which is refilled from offset with up to
-// reach bytes (never fewer than count, never beyond limit) when they are not all in it. NULL
-// when they lie beyond limit or cannot be read.
+// Bytes [offset, offset + count) through window w. When they are not all in it, it is
+// refilled from offset with up to reach bytes (never fewer than count, never beyond limit),
+// keeping what it holds from offset on and taking what the other window holds, so that a
+// forward pass reads no byte twice. NULL when they lie beyond limit or cannot be read.
 const unsigned char *Fetch(Reader *r, Window *w, uint64_t offset, uint32_t count, uint32_t reach,
                            uint64_t limit);
 // The next bytes of an entry's data through the data window: at least one, at most count,
 // as many as the window holds; *available tells how many. NULL when they cannot be read.
 const unsigned char *Stream(Reader *r, uint64_t offset, uint32_t count, uint32_t *available);
-// Reads and checks the central header at *position and its local header. PARSE_ENTRY_BAD
-// leaves *position on the next header; PARSE_BROKEN means the directory cannot be walked on.
-ParseResult ParseEntry(Reader *r, uint64_t *position, Entry *e, const char **reason);
+// Reads and checks the central header at *position. PARSE_ENTRY_BAD leaves *position on
+// the next header; PARSE_BROKEN means the directory cannot be walked on.
+ParseResult ParseCentral(Reader *r, uint64_t *position, Entry *e, const char **reason);
+// Reads the local header of a parsed entry, with up to reach bytes after it, and checks it
+// against the central header; fills e->dataStart. Non-zero with *reason set when it does
+// not match or cannot be read.
+int CheckLocal(Reader *r, Entry *e, uint32_t reach, const char **reason);
+// What the forward pass reads at the header of an entry it only checks: the whole window,
+// unless the entry's data would fill it anyway.
+uint32_t HeaderReach(const Entry *e);
 int FindEnd(Reader *r, const char **reason);
-int CheckArchive(Reader *r);
+// Walks the central directory, checks every entry and that no two write one file, and
+// fills plan (entryCount places) in directory order. Non-zero when the archive is refused.
+int CheckDirectory(Reader *r, Planned *plan);
 
 // Names (zipnames.cpp).
 void MakeDisplayName(const unsigned char *raw, size_t length, char *out, size_t outSize);
 int ConvertName(Reader *r, Entry *e, const unsigned char *utf8, size_t length, char *out,
                 size_t outSize, size_t *outLength, const char **reason);
 int AddWrittenNames(Reader *r, Entry *e, uint32_t central, NameTable *table, const char **reason);
-unsigned ReportClashes(Reader *r, WrittenName *names, size_t count);
+void ReportClashes(Reader *r, WrittenName *names, size_t count);
 
 }  // namespace zipreader
 

@@ -41,6 +41,24 @@ TestEntry Marked(const char *name, const char *data, uint16_t madeBy, uint32_t a
   return e;
 }
 
+TestEntry Renamed(const std::string &central, const std::string &local) {
+  TestEntry e{"a.txt", "alpha", 8};
+  e.extra = central;
+  e.localExtra = local;
+  return e;
+}
+
+// An archive of entries written after first, its offsets counting first.
+std::string After(const std::string &first, const std::vector<TestEntry> &entries,
+                  const std::string &comment) {
+  TestLayout layout;
+  std::string zip = MakeZip(entries, &layout, comment);
+  for (size_t i = 0; i < entries.size(); ++i)
+    Put32(zip, layout.central[i] + 42, (uint32_t)(first.size() + layout.local[i]));
+  Put32(zip, layout.end + 16, (uint32_t)(first.size() + layout.centralStart));
+  return first + zip;
+}
+
 }  // namespace
 
 std::vector<EdgeArchive> EdgeArchives() {
@@ -60,6 +78,18 @@ std::vector<EdgeArchive> EdgeArchives() {
                                plain.substr(layout.end);
   std::string damaged = plain;
   damaged[layout.centralStart] = 'X';
+  std::string one = UnicodePathField("a.txt", "one.txt");
+  std::string two = UnicodePathField("a.txt", "two.txt");
+  std::string stale = UnicodePathField("other", "one.txt");
+  // A copy of the plain archive's end record, whose comment runs past the end of the file.
+  std::string runsPast = plain.substr(layout.end);
+  Put16(runsPast, 20, 100);
+  // An archive in the first entry of another, whose end record's comment runs one byte past
+  // the end of the file.
+  std::string inner = MakeZip({{"file", "inner", 0}});
+  TestLayout outerLayout;
+  std::string outer = MakeZip({{"inner.zip", inner, 0}, {"FILE", "outer", 0}}, &outerLayout, "c");
+  Put16(outer, outerLayout.end + 20, 2);
 
   return {
       {"bytes after the end record", plain + std::string(100, '\0'), kExtracted, kPlainTree, ""},
@@ -104,5 +134,26 @@ std::vector<EdgeArchive> EdgeArchives() {
       {"Unix file mode over the MS-DOS attribute",
        MakeZip({Marked("abc", "", kMadeOnUnix, kUnixFile | kDosDirectory), {"abc/x", "x", 8}}),
        kRefused, {}, "abc/x: its folder has the same name on Windows as abc"},
+      // What other readers read differently: a second Unicode path field (valid or not), a
+      // folder's name on data, any end record after the one that ends the archive.
+      {"two Unicode path fields", MakeZip({Renamed(one + two, one + two)}), kRefused, {},
+       "a.txt: more than one Unicode path field in the central header"},
+      {"a valid and an invalid Unicode path field", MakeZip({Renamed(one + stale, one)}),
+       kRefused, {}, "a.txt: more than one Unicode path field in the central header"},
+      {"two Unicode path fields in a local header, after a file in a folder",
+       MakeZip({{"dir/b.txt", "beta", 0}, Renamed(one, one + two)}), kRefused, {},
+       "one.txt: more than one Unicode path field in the local header"},
+      {"a name ending in a backslash, with data", MakeZip({{"test\\", "data", 0}}), kRefused, {},
+       "test\\: name ends in \\ but the entry holds data"},
+      {"a name ending in a slash, with data", MakeZip({{"test/", "data", 8}}), kRefused, {},
+       "test/: name ends in / but the entry holds data"},
+      {"three end records, the middle one reaching the end",
+       After(plain, {{"evil.txt", "evil", 0}}, plain.substr(layout.end) + "x"), kRefused, {},
+       "more than one end of central directory record"},
+      {"an end record after the last, its comment past the end",
+       After(plain, {{"evil.txt", "evil", 0}}, runsPast + "x"), kRefused, {},
+       "more than one end of central directory record"},
+      {"an archive in an entry, the outer comment one byte too long", outer, kRefused, {},
+       "more than one end of central directory record"},
   };
 }
