@@ -15,6 +15,8 @@ const UserAction WatchProgress = {"Tabrin Install - Unzipping", PRESS_NOTHING};
 
 // How long the robot waits for setup.exe to finish one run.
 static const int RobotPatienceSeconds = 120;
+// How long it waits for one control to give its text.
+static const UINT ControlPatienceMs = 5000;
 
 static BOOL CALLBACK RecordControl(HWND control, LPARAM seen)
 {
@@ -27,7 +29,12 @@ static BOOL CALLBACK RecordControl(HWND control, LPARAM seen)
 std::string ControlText(HWND window, int id)
 {
     char text[8192] = "";
-    SendDlgItemMessageA(window, id, WM_GETTEXT, sizeof text, (LPARAM)text);
+    DWORD_PTR copied;
+    // Under load Wine has left such a message unanswered for good while the program waited
+    // in a message box: a control that does not answer in time reads as empty and the robot
+    // looks again, so a program that is really stuck still ends the run when patience does.
+    SendMessageTimeoutA(GetDlgItem(window, id), WM_GETTEXT, sizeof text, (LPARAM)text,
+                        SMTO_ABORTIFHUNG, ControlPatienceMs, &copied);
     return text;
 }
 
