@@ -12,12 +12,14 @@
 // record does not name or that the user changed, success only with the removal complete.
 // The second run must finish the job.
 //
-//   disk_fault_sweep.exe [--library-every K] [--removal-every K] [--mode once|sticky|cut|power]
+//   disk_fault_sweep.exe [--library-every K] [--setup-every K] [--removal-every K]
+//                        [--mode once|sticky|cut|power]
 //
-// With K > 1 every K-th operation of the library, or of uninst.exe, is failed, and every
-// operation of setup.exe itself but those inside a run of one call on one file (a copy's
-// blocks, a file's lines), of which the first and the last are failed; with --mode, only in
-// that way.
+// With a library's K > 1 a sample: every K-th operation of the library, of setup.exe itself
+// and of uninst.exe, where setup.exe's are counted without those inside a run of one call on
+// one file (a copy's blocks, a file's lines), of which only the first and the last count.
+// Each kept operation is failed in one way, the ways taking turns on each side; with --mode,
+// only in that way.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -517,11 +519,13 @@ Findings CheckSecondRemoval(const SetupRun &run, const std::set<std::string> &te
     return findings;
 }
 
-// Every how many operations of the library (--library-every K) or of uninst.exe
-// (--removal-every K) are failed.
+// Every how many operations of the library (--library-every K), of setup.exe (--setup-every
+// K) or of uninst.exe (--removal-every K) are failed.
 int Every(const std::string &module)
 {
-    const char *name = module == "uninst.exe" ? "--removal-every " : "--library-every ";
+    const char *name = module == "uninst.exe"  ? "--removal-every "
+                       : module == "setup.exe" ? "--setup-every "
+                                               : "--library-every ";
     const char *option = strstr(GetCommandLineA(), name);
     return option ? std::max(1, atoi(option + strlen(name))) : 1;
 }
@@ -540,9 +544,11 @@ bool InsideARun(const std::vector<Operation> &operations, size_t i)
     return repeats(-1) && repeats(1);
 }
 
+const char *ModeOption() { return strstr(GetCommandLineA(), "--mode "); }
+
 bool ModeChosen(Mode mode)
 {
-    const char *option = strstr(GetCommandLineA(), "--mode ");
+    const char *option = ModeOption();
     return option == nullptr || strncmp(option + 7, ModeNames[mode], strlen(ModeNames[mode])) == 0;
 }
 
@@ -615,18 +621,23 @@ TEST_P(FailingDisk, EveryOperationFailedInTurn)
         runs++;
     };
     bool sampled = Every("library") > 1;
-    std::map<std::string, int> numbers, ofModule;
+    std::map<std::string, int> numbers, ofModule, turns;
     for (size_t i = 0; i < counted.size(); i++) {
         const Operation &operation = counted[i];
         int number = ++numbers[operation.side];
-        if (operation.module == "setup.exe"
-                ? sampled && InsideARun(counted, i)
-                : ofModule[operation.side + operation.module]++ % Every(operation.module) != 0)
+        if ((sampled && operation.module == "setup.exe" && InsideARun(counted, i)) ||
+            ofModule[operation.side + operation.module]++ % Every(operation.module) != 0)
             continue;
+        std::vector<Mode> modes;
         for (Mode mode : {ONCE, STICKY, CUT, POWER})
             if (mode != POWER || operation.side == "write")
-                faultedRun(mode, operation.side, number,
-                           operation.module + " " + operation.function + " " + operation.detail);
+                modes.push_back(mode);
+        // A sample fails each operation it keeps in one way, the ways taking turns.
+        if (sampled && !ModeOption())
+            modes = {modes[turns[operation.side]++ % modes.size()]};
+        for (Mode mode : modes)
+            faultedRun(mode, operation.side, number,
+                       operation.module + " " + operation.function + " " + operation.detail);
     }
     faultedRun(POWER, "write", totals["write"] + 1, "after the program ended");
     printf("%s installation: %d faulted runs, each followed by a second run\n", installation.name, runs);
