@@ -20,6 +20,7 @@ struct Registry {
     decltype(&RegQueryValueExA) queryValue;
     decltype(&RegDeleteKeyA) deleteKey;
     decltype(&RegCloseKey) closeKey;
+    decltype(&RegFlushKey) flushKey;
 };
 
 // 0 with every function found, or 1 with the library released.
@@ -36,8 +37,9 @@ static int LoadRegistry(Registry *registry)
         (decltype(&RegQueryValueExA))(void *)GetProcAddress(m, "RegQueryValueExA");
     registry->deleteKey = (decltype(&RegDeleteKeyA))(void *)GetProcAddress(m, "RegDeleteKeyA");
     registry->closeKey = (decltype(&RegCloseKey))(void *)GetProcAddress(m, "RegCloseKey");
+    registry->flushKey = (decltype(&RegFlushKey))(void *)GetProcAddress(m, "RegFlushKey");
     if (registry->createKey && registry->openKey && registry->setValue && registry->queryValue &&
-        registry->deleteKey && registry->closeKey)
+        registry->deleteKey && registry->closeKey && registry->flushKey)
         return 0;
     FreeLibrary(m);
     return 1;
@@ -49,7 +51,8 @@ static int SetText(const Registry &registry, HKEY key, const char *name, const c
            ERROR_SUCCESS;
 }
 
-// The control panel runs the command line; a path with a blank is quoted.
+// The control panel runs the command line; a path with a blank is quoted. Like every file
+// this program writes, the entry is forced to the disk before success is reported.
 int RegisterUninstaller(const char *uninstallerPath)
 {
     char command[COMMAND_CAPACITY];
@@ -64,7 +67,8 @@ int RegisterUninstaller(const char *uninstallerPath)
                                     NULL, &key, &disposition) != ERROR_SUCCESS;
     if (!failed) {
         failed = SetText(registry, key, "DisplayName", DisplayName) ||
-                 SetText(registry, key, "UninstallString", command);
+                 SetText(registry, key, "UninstallString", command) ||
+                 registry.flushKey(key) != ERROR_SUCCESS;
         registry.closeKey(key);
     }
     FreeLibrary(registry.module);
@@ -96,7 +100,8 @@ int UnregisterUninstaller(const char *uninstallerPath)
                 *end = '\0';
         }
         if (read && lstrcmpiA(path, uninstallerPath) == 0)
-            failed = registry.deleteKey(HKEY_LOCAL_MACHINE, UninstallKey) != ERROR_SUCCESS;
+            failed = registry.deleteKey(HKEY_LOCAL_MACHINE, UninstallKey) != ERROR_SUCCESS ||
+                     registry.flushKey(HKEY_LOCAL_MACHINE) != ERROR_SUCCESS;
     }
     FreeLibrary(registry.module);
     return failed;
