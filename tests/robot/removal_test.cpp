@@ -129,10 +129,26 @@ const std::string OwnLine = std::string(Original) + "SET TEMP=c:\\temp\r\n";
 
 void EditStartup(const std::string &text) { WriteWholeFile(Startup, text); }
 
+// A change that only the CRC-32 tells: one letter's case, the size and the time kept.
+void ChangeOneLetter(const std::string &path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                              0, NULL);
+    FILETIME written;
+    char letter = 0;
+    DWORD count;
+    ASSERT_TRUE(GetFileTime(file, NULL, NULL, &written) &&
+                ReadFile(file, &letter, 1, &count, NULL) && isalpha((unsigned char)letter));
+    letter ^= 0x20;
+    SetFilePointer(file, 0, NULL, FILE_BEGIN);
+    EXPECT_TRUE(WriteFile(file, &letter, 1, &count, NULL) && SetFileTime(file, NULL, NULL, &written));
+    CloseHandle(file);
+}
+
 const Removal Removals[] = {
     {"fresh", [] {}, {Confirm, Progress, Yes, Ok}, Original, {}, Restored},
     {"interpreter_kept", [] {}, {Confirm, Progress, Ok}, Original, {}, Restored, true, true},
-    {"file_changed", [] { WriteWholeFile(Readme, "my notes\r\n"); }, {Confirm, Progress, Yes, Ok},
+    {"file_changed", [] { ChangeOneLetter(Readme); }, {Confirm, Progress, Yes, Ok},
      Original, {Readme}, "changed since the installation and were kept:\n" + Readme},
     {"line_moved", [] { EditStartup(std::string(Line) + Original); },
      {Confirm, Progress, Yes, Ok}, Original, {}, Restored},
